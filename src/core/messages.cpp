@@ -1,0 +1,100 @@
+#include "core/messages.h"
+
+#include <array>
+
+namespace kelvara {
+
+namespace {
+
+struct Message {
+    const char16_t* english;
+    const char16_t* russian;
+};
+
+// The numbers are the messages' identities: callers name them by number.
+const std::array<Message, kMessageCount>& table() {
+    static const std::array<Message, kMessageCount> t = {{
+        /* 0 */ {u"Query Kelvara", u"Kelvara запросов"},
+        /* 1 */ {u"Tarvelo Kelvara %s", u"Tarvelo Kelvara %s"},
+        /* 2 */ {u"URL for requests to the \"Yandex.xml\" service", u"URL для запросов к сервису Яндекс.XML"},
+        /* 3 */ {u"Queries for clustering: %s", u"Запросы для кластеризации: %s"},
+        /* 4 */ {u" Method of clustering ", u" Метод кластеризации "},
+        /* 5 */ {u"", u""},
+        /* 6 */ {u"", u""},
+        /* 7 */ {u"", u""},
+        /* 8 */ {u"", u""},
+        /* 9 */ {u"Cluster", u"Кластеризовать"},
+        /* 10 */ {u"Close", u"Закрыть"},
+        /* 11 */ {u"Query clustering result\r\n\r\nGroup;Query;Main page",
+                  u"Результат кластеризации запросов\r\n\r\nГруппа;Запрос;Главных"},
+        /* 12 */ {u"\r\nClustered with ", u"\r\nКластеризованно при помощи "},
+        /* 13 */ {u"Error: %s", u"Ошибка: %s"},
+        /* 14 */ {u"failed to establish connection to the service, Yandex",
+                  u"не удалось установить подключение к сервису Яндекс"},
+        /* 15 */ {u"the answer from Yandex is not a valid XML",
+                  u"ответ от Яндекс не является корректным XML"},
+        /* 16 */ {u"Yandex returned a search error:\r\n\"%s\"",
+                  u"Яндекс вернул ошибку поиска:\r\n\"%s\""},
+        /* 17 */ {u"Query processing", u"Обработка запросов"},
+        /* 18 */ {u"Please wait until it completes processing of queries to Yandex.XML",
+                  u"Пожалуйста, дождитесь пока не будет завершена обработка запросов к сервису "
+                  u"Яндекс.XML"},
+        /* 19 */ {u"Processed requests %s from %s", u"Обработанно запросов %s из %s"},
+        /* 20 */ {u"Cancel", u"Отмена"},
+        /* 21 */ {u"Clustering", u"Кластеризация"},
+        /* 22 */ {u"Please wait until query clustering is completed.",
+                  u"Пожалуйста, дождитесь пока не будет завершена кластеризация"},
+        /* 23 */ {u"About the program", u"О программе"},
+        /* 24 */ {u"Tarvelo Kelvara", u"Tarvelo Kelvara"},
+        /* 25 */ {u"Version %s", u"Версия %s"},
+        /* 26 */ {u"E-mail: write a message...", u"E-mail: написать сообщение..."},
+        /* 27 */ {u"created by ", u"created by "},
+        /* 28 */ {u"The program for clustering queries.", u"Программа для кластеризации запросов."},
+    }};
+    return t;
+}
+
+}  // namespace
+
+QString GetMessageText(int n, UiLanguage language) {
+    if (n < 0 || n >= kMessageCount) {
+        return {};
+    }
+    const Message& m = table()[size_t(n)];
+    QString text = QString::fromUtf16(language == UiLanguage::Russian ? m.russian : m.english);
+    if (n == 12) {
+        text += QString::fromUtf16(kMakerDomain);
+    } else if (n == 27) {
+        text += QString::fromUtf16(kAuthorName);
+    }
+    return text;
+}
+
+QString formatMessage(const QString& pattern, const QStringList& args) {
+    QString out;
+    out.reserve(pattern.size() + 16);
+    qsizetype next = 0;
+    for (qsizetype i = 0; i < pattern.size(); ++i) {
+        const QChar c = pattern[i];
+        if (c == QLatin1Char('%') && i + 1 < pattern.size()) {
+            const QChar d = pattern[i + 1];
+            if (d == QLatin1Char('s')) {
+                if (next < args.size()) {
+                    out += args[next];
+                }
+                ++next;
+                ++i;
+                continue;
+            }
+            if (d == QLatin1Char('%')) {
+                out += QLatin1Char('%');
+                ++i;
+                continue;
+            }
+        }
+        out += c;
+    }
+    return out;
+}
+
+}  // namespace kelvara

@@ -1,0 +1,25 @@
+#include "core/settings.h"
+
+namespace kelvara {
+
+namespace {
+constexpr char16_t kSection[] = u"CONFIG";
+}
+
+void LoadSettings(const ProfileFile& cfg, SettingsControls& controls) {
+    controls.setServiceUrl(cfg.readString(kSection, u"YandexURL"));
+    if (cfg.readInteger(kSection, u"HardMode", 0) != 0) {
+        controls.chooseHardMethod();
+    }
+    controls.selectRegion(cfg.readInteger(kSection, u"Region", kDefaultRegion));
+}
+
+void SaveSettings(ProfileFile& cfg, const SettingsControls& controls) {
+    cfg.writeString(kSection, u"YandexURL", controls.serviceUrl());
+    cfg.writeString(kSection, u"HardMode",
+                    controls.hardMethod() ? QStringLiteral("1") : QStringLiteral("0"));
+    cfg.writeString(kSection, u"Region",
+                    QString::number(controls.selectedRegion().value_or(kDefaultRegion)));
+}
+
+}  // namespace kelvara

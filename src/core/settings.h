@@ -1,0 +1,31 @@
+#pragma once
+
+#include "core/profile_file.h"
+
+#include <optional>
+
+namespace kelvara {
+
+inline constexpr int kDefaultRegion = 213;
+
+// What the settings are read into and written from: the main window implements it with its
+// controls, tests with plain fields.
+class SettingsControls {
+public:
+    virtual ~SettingsControls() = default;
+    virtual QString serviceUrl() const = 0;
+    virtual void setServiceUrl(const QString& url) = 0;
+    virtual bool hardMethod() const = 0;
+    // Choosing the hard method has the effect of the user's click on it (threshold "4").
+    virtual void chooseHardMethod() = 0;
+    // Selects the first region item with that code; false (and no selection) when there is none.
+    virtual bool selectRegion(int code) = 0;
+    virtual std::optional<int> selectedRegion() const = 0;
+};
+
+// settings.ini, section CONFIG: YandexURL, HardMode, Region.
+void LoadSettings(const ProfileFile& cfg, SettingsControls& controls);
+// Writes the three keys; the caller flushes the file.
+void SaveSettings(ProfileFile& cfg, const SettingsControls& controls);
+
+}  // namespace kelvara

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+#include <optional>
+
+namespace kelvara {
+
+// Conversion between the ANSI code page and UTF-16, by code page name.
+class AnsiCodec {
+public:
+    explicit AnsiCodec(QByteArray codePage = "windows-1252");
+    const QByteArray& name() const { return name_; }
+
+    QString decode(QByteArrayView bytes) const;
+    // Characters the code page cannot hold become "?". *lossless tells whether none did.
+    QByteArray encode(QStringView text, bool* lossless = nullptr) const;
+    // Text -> code page -> text: what survives a trip through the code page.
+    QString roundTrip(QStringView text) const { return decode(encode(text)); }
+
+private:
+    QByteArray name_;
+};
+
+// A file's bytes as text: a UTF-8, UTF-16 LE or UTF-16 BE byte-order mark is honoured and
+// skipped, otherwise the bytes are in the ANSI code page.
+QString decodeTextFile(QByteArrayView bytes, const AnsiCodec& codec);
+
+// Calls f(QStringView line) for each line; lines end at CR LF, LF or CR. A text ending with a
+// line break has no extra empty line after it.
+template <class F>
+void forEachLine(QStringView text, F&& f) {
+    const char16_t* p = text.utf16();
+    const char16_t* end = p + text.size();
+    const char16_t* start = p;
+    while (p != end) {
+        const char16_t c = *p;
+        if (c == u'\r' || c == u'\n') {
+            f(QStringView(start, p - start));
+            ++p;
+            if (c == u'\r' && p != end && *p == u'\n') {
+                ++p;
+            }
+            start = p;
+        } else {
+            ++p;
+        }
+    }
+    if (start != end) {
+        f(QStringView(start, end - start));
+    }
+}
+QStringList splitLines(QStringView text);
+
+// A file error in words a user can act on: the file's name and the system's reason.
+struct FileError {
+    QString path;
+    QString reason;
+    QString message() const;  // Cannot ... "path": reason
+    QString action;           // "read" or "write"
+};
+
+// Reads a whole file. A missing file is reported as such, so callers can treat it as normal.
+struct ReadResult {
+    QByteArray bytes;
+    bool missing = false;
+    std::optional<FileError> error;
+};
+ReadResult readWholeFile(const QString& path);
+
+enum class Fallback {
+    None,       // characters outside the code page are written as "?"
+    Utf8WithBom // then the whole file is written as UTF-8 with a byte-order mark instead
+};
+
+// Writes lines, each followed by CR LF, in the code page and without a byte-order mark; the file
+// is replaced atomically, so a failed write leaves the old file whole.
+std::optional<FileError> writeTextFile(const QString& path, const QStringList& lines,
+                                       const AnsiCodec& codec, Fallback fallback,
+                                       bool* wroteUtf8 = nullptr);
+// The same for text already joined, every line ending with CR LF.
+std::optional<FileError> writeText(const QString& path, QStringView text, const AnsiCodec& codec,
+                                   Fallback fallback, bool* wroteUtf8 = nullptr);
+std::optional<FileError> writeBytesAtomically(const QString& path, QByteArrayView bytes);
+
+}  // namespace kelvara

@@ -1,0 +1,168 @@
+#include "search/cache.h"
+
+#include <cmath>
+#include <limits>
+
+namespace kelvara {
+
+Stamp parseStamp(QStringView field, const QLocale& locale) {
+    // Plain integers, which is what we write, are read exactly.
+    QStringView f = field.trimmed();
+    if (f.isEmpty()) {
+        return 0;
+    }
+    bool ok = false;
+    const qlonglong exact = f.toLongLong(&ok, 10);
+    if (ok) {
+        return exact;
+    }
+    // Otherwise a decimal number: sign, digits, the locale's decimal separator, an exponent.
+    const QString sep = locale.decimalPoint();
+    QByteArray ascii;
+    ascii.reserve(f.size());
+    qsizetype i = 0;
+    auto digits = [&]() {
+        qsizetype n = 0;
+        while (i < f.size() && f[i] >= u'0' && f[i] <= u'9') {
+            ascii += char(f[i].unicode());
+            ++i;
+            ++n;
+        }
+        return n;
+    };
+    if (i < f.size() && (f[i] == u'+' || f[i] == u'-')) {
+        ascii += char(f[i].unicode());
+        ++i;
+    }
+    qsizetype mantissa = digits();
+    if (!sep.isEmpty() && f.mid(i).startsWith(sep)) {
+        i += sep.size();
+        ascii += '.';
+        mantissa += digits();
+    }
+    if (mantissa == 0) {
+        return 0;
+    }
+    if (i < f.size() && (f[i] == u'e' || f[i] == u'E')) {
+        ascii += 'e';
+        ++i;
+        if (i < f.size() && (f[i] == u'+' || f[i] == u'-')) {
+            ascii += char(f[i].unicode());
+            ++i;
+        }
+        if (digits() == 0) {
+            return 0;
+        }
+    }
+    if (i != f.size() || ascii.size() > 400) {
+        return 0;
+    }
+    const double v = std::strtod(ascii.constData(), nullptr);
+    // 2^63 is the first double past the 64-bit range.
+    if (!std::isfinite(v) || v >= 9223372036854775808.0 || v < -9223372036854775808.0) {
+        return 0;
+    }
+    return Stamp(std::nearbyint(v));
+}
+
+void loadCacheText(ResultStore& store, QStringView text, Stamp now, const QLocale& locale) {
+    forEachLine(text, [&](QStringView line) {
+        const qsizetype first = line.indexOf(u';');
+        if (first < 0) {
+            return;
+        }
+        const Stamp stamp = parseStamp(line.first(first), locale);
+        if (olderThan(now, stamp, kFreshnessMs)) {
+            return;
+        }
+        qsizetype from = first + 1;
+        qsizetype next = line.indexOf(u';', from);
+        const QStringView query = next < 0 ? line.mid(from) : line.mid(from, next - from);
+        qsizetype at = 0;
+        if (store.find(query, &at)) {
+            return;  // the first line of a query wins; no need to read its URLs
+        }
+        auto entry = std::make_unique<TSerpEntry>(stamp);
+        while (next >= 0) {
+            from = next + 1;
+            next = line.indexOf(u';', from);
+            entry->Urls.add((next < 0 ? line.mid(from) : line.mid(from, next - from)).toString());
+        }
+        store.add(query.toString(), std::move(entry));
+    });
+}
+
+std::optional<FileError> LoadCache(ResultStore& store, const QString& path, Stamp now,
+                                   const AnsiCodec& codec, const QLocale& locale) {
+    ReadResult r = readWholeFile(path);
+    if (r.missing) {
+        return std::nullopt;
+    }
+    if (r.error) {
+        return r.error;
+    }
+    loadCacheText(store, decodeTextFile(r.bytes, codec), now, locale);
+    return std::nullopt;
+}
+
+namespace {
+// A field holding the separator or a line break would come back as a different entry.
+bool fitsFormat(QStringView field) {
+    for (QChar c : field) {
+        if (c == u';' || c == u'\r' || c == u'\n') {
+            return false;
+        }
+    }
+    return true;
+}
+}  // namespace
+
+QString cacheText(const ResultStore& store, SaveCacheReport* report) {
+    SaveCacheReport rep;
+    QString text;
+    qsizetype estimate = 0;
+    for (const auto& line : store) {
+        estimate += 20 + line.text.size();
+        for (const auto& u : line.object->Urls) {
+            estimate += 1 + u.text.size();
+        }
+    }
+    text.reserve(estimate);
+    for (const auto& line : store) {
+        const TSerpEntry& e = *line.object;
+        bool ok = fitsFormat(line.text);
+        for (const auto& u : e.Urls) {
+            ok = ok && fitsFormat(u.text);
+        }
+        if (!ok) {
+            ++rep.skipped;
+            continue;
+        }
+        text += QString::number(e.Stamp);
+        text += u';';
+        text += line.text;
+        for (const auto& u : e.Urls) {
+            text += u';';
+            text += u.text;
+        }
+        text += u"\r\n";
+        ++rep.written;
+    }
+    if (report) {
+        *report = rep;
+    }
+    return text;
+}
+
+std::optional<FileError> SaveCache(const ResultStore& store, const QString& path,
+                                   const AnsiCodec& codec, SaveCacheReport* report) {
+    SaveCacheReport rep;
+    const QString text = cacheText(store, &rep);
+    auto err = writeText(path, text, codec, Fallback::Utf8WithBom, &rep.utf8);
+    if (report) {
+        *report = rep;
+    }
+    return err;
+}
+
+}  // namespace kelvara

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "core/textfile.h"
+#include "search/serp_entry.h"
+
+#include <QLocale>
+#include <optional>
+
+namespace kelvara {
+
+// cache.txt: one line per query, "stamp;query;url;url;...".
+
+// Reads field 0 of a cache line: a decimal number in the locale's format, rounded to the
+// nearest integer (a half to the even neighbour); anything unreadable gives 0.
+Stamp parseStamp(QStringView field, const QLocale& locale = QLocale::system());
+
+// Adds the file's lines to the store. Lines older than seven days (age > 604,800,000 ms), lines
+// with fewer than two fields and queries the store already holds are passed over. A missing file
+// is normal: nothing happens and nothing is reported.
+std::optional<FileError> LoadCache(ResultStore& store, const QString& path, Stamp now,
+                                   const AnsiCodec& codec,
+                                   const QLocale& locale = QLocale::system());
+// The same from text already read, for tests and fuzzing.
+void loadCacheText(ResultStore& store, QStringView text, Stamp now,
+                   const QLocale& locale = QLocale::system());
+
+struct SaveCacheReport {
+    qsizetype written = 0;
+    qsizetype skipped = 0;  // entries the format cannot hold (";" or a line break in a field)
+    bool utf8 = false;      // written as UTF-8 with a mark because the code page lacked a character
+};
+
+// Writes the whole store, replacing the file atomically: a failed write leaves the old file
+// whole. Written in the code page when every line fits it, else as UTF-8 with a byte-order mark.
+std::optional<FileError> SaveCache(const ResultStore& store, const QString& path,
+                                   const AnsiCodec& codec, SaveCacheReport* report = nullptr);
+QString cacheText(const ResultStore& store, SaveCacheReport* report = nullptr);
+
+}  // namespace kelvara

@@ -1,0 +1,90 @@
+#include "core/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace kelvara;
+
+namespace {
+
+// The controls of the main window, as plain fields.
+struct FakeControls : SettingsControls {
+    QString url;
+    bool hard = false;
+    int threshold = 3;
+    std::vector<int> regionCodes;
+    std::optional<int> selected;
+
+    QString serviceUrl() const override { return url; }
+    void setServiceUrl(const QString& u) override { url = u; }
+    bool hardMethod() const override { return hard; }
+    void chooseHardMethod() override {
+        hard = true;
+        threshold = 4;
+    }
+    bool selectRegion(int code) override {
+        for (size_t i = 0; i < regionCodes.size(); ++i) {
+            if (regionCodes[i] == code) {
+                selected = int(i);
+                return true;
+            }
+        }
+        selected.reset();
+        return false;
+    }
+    std::optional<int> selectedRegion() const override {
+        return selected ? std::optional<int>(regionCodes[size_t(*selected)]) : std::nullopt;
+    }
+};
+
+ProfileFile profile(const QString& text) {
+    ProfileFile p(u"unused"_qs, AnsiCodec());
+    p.loadText(text);
+    return p;
+}
+
+}  // namespace
+
+TEST(Settings, DefaultsWithoutAFile) {
+    FakeControls c;
+    c.regionCodes = {225, 213, 2};
+    LoadSettings(profile({}), c);
+    EXPECT_EQ(c.url, QString());
+    EXPECT_FALSE(c.hard);
+    EXPECT_EQ(c.threshold, 3);
+    EXPECT_EQ(c.selected, 1);
+}
+
+TEST(Settings, ValuesAreRestored) {
+    struct Case {
+        QString text;
+        bool hard;
+        int threshold;
+        std::optional<int> selected;
+    };
+    const Case cases[] = {
+        {u"[CONFIG]\nHardMode=1\nRegion=225\nYandexURL=http://s/?u=1"_qs, true, 4, 0},
+        {u"[CONFIG]\nHardMode=0\nRegion=2"_qs, false, 3, 2},
+        {u"[CONFIG]\nHardMode=yes\nRegion=abc"_qs, false, 3, 1},  // not integers: defaults
+        {u"[CONFIG]\nHardMode=7\nRegion=999"_qs, true, 4, std::nullopt},
+    };
+    for (const Case& k : cases) {
+        FakeControls c;
+        c.regionCodes = {225, 213, 2};
+        LoadSettings(profile(k.text), c);
+        EXPECT_EQ(c.hard, k.hard) << k.text.toStdString();
+        EXPECT_EQ(c.threshold, k.threshold) << k.text.toStdString();
+        EXPECT_EQ(c.selected, k.selected) << k.text.toStdString();
+    }
+}
+
+TEST(Settings, SavedAsWrittenWith213WhenNoRegionIsSelected) {
+    FakeControls c;
+    c.url = u" http://s/?key=1 "_qs;
+    c.hard = true;
+    ProfileFile p = profile({});
+    SaveSettings(p, c);
+    EXPECT_EQ(p.lines(), (QStringList{u"[CONFIG]"_qs, u"YandexURL= http://s/?key=1 "_qs,
+                                      u"HardMode=1"_qs, u"Region=213"_qs}));
+}

@@ -1,0 +1,88 @@
+#include "core/textfile.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+
+using namespace kelvara;
+
+TEST(TextFile, LinesEndAtCrLfLfOrCr) {
+    EXPECT_EQ(splitLines(u"a\r\nb\nc\rd"), (QStringList{u"a"_qs, u"b"_qs, u"c"_qs, u"d"_qs}));
+    EXPECT_EQ(splitLines(u"a\r\n"), QStringList{u"a"_qs});
+    EXPECT_EQ(splitLines(u"a\r\r\nb"), (QStringList{u"a"_qs, u""_qs, u"b"_qs}));
+    EXPECT_EQ(splitLines(u"\r"), QStringList{u""_qs});
+    EXPECT_TRUE(splitLines(u"").isEmpty());
+}
+
+TEST(TextFile, ByteOrderMarksAndTheCodePage) {
+    const AnsiCodec cp1251("windows-1251");
+    const QString word = u"Кофе"_qs;
+    EXPECT_EQ(decodeTextFile(QByteArray("\xCA\xEE\xF4\xE5"), cp1251), word);
+    EXPECT_EQ(decodeTextFile(QByteArray("\xEF\xBB\xBF") + word.toUtf8(), cp1251), word);
+    QByteArray le("\xFF\xFE"), be("\xFE\xFF");
+    for (QChar c : word) {
+        le += char(c.unicode() & 0xFF);
+        le += char(c.unicode() >> 8);
+        be += char(c.unicode() >> 8);
+        be += char(c.unicode() & 0xFF);
+    }
+    EXPECT_EQ(decodeTextFile(le, cp1251), word);
+    EXPECT_EQ(decodeTextFile(be, cp1251), word);
+    EXPECT_EQ(decodeTextFile(QByteArray("\xEF\xBB\xBF"), cp1251), QString());
+}
+
+TEST(TextFile, UnrepresentableCharactersBecomeQuestionMarks) {
+    const AnsiCodec cp1251("windows-1251");
+    bool lossless = true;
+    EXPECT_EQ(cp1251.encode(u"a中б😀", &lossless), QByteArray("a?\xE1?"));
+    EXPECT_FALSE(lossless);
+    EXPECT_EQ(cp1251.encode(u"\x1A中", &lossless), QByteArray("\x1A?"));
+    EXPECT_EQ(cp1251.encode(u"кофе", &lossless), QByteArray("\xEA\xEE\xF4\xE5"));
+    EXPECT_TRUE(lossless);
+}
+
+TEST(TextFile, WritesCrLfInTheCodePageOrUtf8WhenItMust) {
+    test::TempDir dir;
+    const AnsiCodec cp1251("windows-1251");
+    bool utf8 = true;
+    ASSERT_FALSE(writeTextFile(dir.path(u"a.txt"_qs), {u"кофе"_qs, u""_qs}, cp1251,
+                               Fallback::Utf8WithBom, &utf8));
+    EXPECT_FALSE(utf8);
+    EXPECT_EQ(dir.read(u"a.txt"_qs), QByteArray("\xEA\xEE\xF4\xE5\r\n\r\n"));
+    ASSERT_FALSE(writeTextFile(dir.path(u"b.txt"_qs), {u"中"_qs}, cp1251, Fallback::Utf8WithBom, &utf8));
+    EXPECT_TRUE(utf8);
+    EXPECT_EQ(dir.read(u"b.txt"_qs), QByteArray("\xEF\xBB\xBF") + u"中\r\n"_qs.toUtf8());
+    ASSERT_FALSE(writeTextFile(dir.path(u"c.txt"_qs), {u"中"_qs}, cp1251, Fallback::None, &utf8));
+    EXPECT_EQ(dir.read(u"c.txt"_qs), QByteArray("?\r\n"));
+}
+
+TEST(TextFile, FailedWriteKeepsTheOldFileAndSaysWhy) {
+    test::TempDir dir;
+    const AnsiCodec codec;
+    // A directory where the file should be.
+    ASSERT_TRUE(QDir(dir.root()).mkdir(u"x.txt"_qs));
+    auto err = writeTextFile(dir.path(u"x.txt"_qs), {u"a"_qs}, codec, Fallback::None);
+    ASSERT_TRUE(err);
+    EXPECT_TRUE(err->message().contains(dir.path(u"x.txt"_qs)));
+    // A full disk leaves the old file whole.
+    if (QFile::exists(u"/dev/full"_qs)) {
+        auto full = writeBytesAtomically(u"/dev/full"_qs, QByteArray(1 << 16, 'x'));
+        EXPECT_TRUE(full);
+    }
+    // A missing folder.
+    err = writeTextFile(dir.path(u"no/such/dir/y.txt"_qs), {u"a"_qs}, codec, Fallback::None);
+    ASSERT_TRUE(err);
+    EXPECT_FALSE(err->reason.isEmpty());
+}
+
+TEST(TextFile, ReadReportsMissingSeparately) {
+    test::TempDir dir;
+    const ReadResult missing = readWholeFile(dir.path(u"none"_qs));
+    EXPECT_TRUE(missing.missing);
+    EXPECT_FALSE(missing.error);
+    const ReadResult folder = readWholeFile(dir.root());
+    EXPECT_TRUE(folder.error);
+    const ReadResult ok = readWholeFile(dir.write(u"f"_qs, "abc"));
+    EXPECT_EQ(ok.bytes, QByteArray("abc"));
+}

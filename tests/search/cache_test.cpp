@@ -1,0 +1,162 @@
+#include "search/cache.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+using namespace kelvara;
+
+namespace {
+
+const Stamp kNow = stampFromLocal(QDate(2026, 12, 9), 12 * 3600'000LL);
+const QLocale kRu(QLocale::Russian, QLocale::Russia);
+
+// The store in the Russian order, whatever the machine's locale.
+const Collation& ruOrder() {
+    static const Collation c(kRu);
+    return c;
+}
+
+QString dump(const ResultStore& store) {
+    QString out;
+    for (const auto& line : store) {
+        out += QString::number(line.object->Stamp) + u'|' + line.text;
+        for (const auto& u : line.object->Urls) {
+            out += u'|' + u.text;
+        }
+        out += u'\n';
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(Cache, StampFieldReading) {
+    struct Case {
+        const char16_t* field;
+        Stamp want;
+    };
+    const Case cases[] = {
+        {u"63907099200000", 63907099200000},
+        {u" 42 ", 42},
+        {u"-5", -5},
+        {u"2,5", 2},    // half to even, in the locale's format
+        {u"3,5", 4},
+        {u"1,6e1", 16},
+        {u"2.5", 0},    // not the Russian decimal separator
+        {u"1e400", 0},
+        {u"9e18", 9'000'000'000'000'000'000},
+        {u"1e19", 0},
+        {u"abc", 0},
+        {u"", 0},
+        {u"12x", 0},
+        {u"9223372036854775807", 9223372036854775807},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(parseStamp(c.field, kRu), c.want) << QString::fromUtf16(c.field).toStdString();
+    }
+    EXPECT_EQ(parseStamp(u"2.5", QLocale(QLocale::English)), 2);
+}
+
+TEST(Cache, LoadKeepsWhatTheFormatSays) {
+    const Stamp week = kNow - kFreshnessMs;
+    const QString text = QString::number(week) + u";exactly seven days;http://a.ru/\r\n"_qs +
+                         QString::number(week - 1) + u";a millisecond older;http://a.ru/\r\n"_qs +
+                         QString::number(kNow) + u";Кофе;http://b.ru/;HTTP://B.RU/;http://a.ru/;\n"_qs +
+                         QString::number(kNow - 5) + u";КОФЕ;http://other.ru/\r"_qs +
+                         QString::number(kNow) + u";two fields\r\n"_qs +
+                         u"no separator\r\n\r\n;\r\nabc;stamp unreadable;x\r\n"_qs +
+                         QString::number(kNow + 1000) + u";future"_qs;
+    ResultStore store(ruOrder());
+    loadCacheText(store, text, kNow, kRu);
+    EXPECT_EQ(dump(store), QString::number(kNow) + u"|Кофе||http://a.ru/|http://b.ru/\n"_qs +
+                               QString::number(week) + u"|exactly seven days|http://a.ru/\n"_qs +
+                               QString::number(kNow + 1000) + u"|future\n"_qs +
+                               QString::number(kNow) + u"|two fields\n"_qs);
+}
+
+TEST(Cache, SaveAndLoadAgainGiveTheSameStore) {
+    test::TempDir dir;
+    const QString text = QString::number(kNow) + u";b query;http://b/;http://a/\r\n"_qs +
+                         QString::number(kNow) + u";a query\r\n"_qs;
+    ResultStore store(ruOrder());
+    loadCacheText(store, text, kNow, kRu);
+    const AnsiCodec cp1251("windows-1251");
+    ASSERT_FALSE(SaveCache(store, dir.path(u"cache.txt"_qs), cp1251));
+    EXPECT_EQ(dir.read(u"cache.txt"_qs),
+              (QString::number(kNow) + u";a query\r\n"_qs + QString::number(kNow) +
+               u";b query;http://a/;http://b/\r\n"_qs).toLatin1());
+    ResultStore again(ruOrder());
+    ASSERT_FALSE(LoadCache(again, dir.path(u"cache.txt"_qs), kNow, cp1251, kRu));
+    EXPECT_EQ(dump(again), dump(store));
+
+    // The same file in UTF-8 with a mark reads the same.
+    dir.write(u"utf8.txt"_qs, QByteArray("\xEF\xBB\xBF") + dir.read(u"cache.txt"_qs));
+    ResultStore fromUtf8(ruOrder());
+    ASSERT_FALSE(LoadCache(fromUtf8, dir.path(u"utf8.txt"_qs), kNow, cp1251, kRu));
+    EXPECT_EQ(dump(fromUtf8), dump(store));
+
+    ResultStore empty(ruOrder());
+    ASSERT_FALSE(SaveCache(empty, dir.path(u"empty.txt"_qs), cp1251));
+    EXPECT_TRUE(QFileInfo::exists(dir.path(u"empty.txt"_qs)));
+    EXPECT_EQ(dir.read(u"empty.txt"_qs), QByteArray());
+}
+
+// Entries the format cannot carry are left out rather than written as a different entry; text
+// outside the code page switches the whole file to UTF-8, so nothing turns into "?".
+TEST(Cache, NothingIsWrittenCorrupted) {
+    test::TempDir dir;
+    ResultStore store(ruOrder());
+    auto add = [&store](const QString& q, QStringList urls) {
+        auto e = std::make_unique<TSerpEntry>(kNow);
+        for (const QString& u : urls) {
+            e->Urls.add(u);
+        }
+        store.add(q, std::move(e));
+    };
+    add(u"semi;colon"_qs, {u"http://a/"_qs});
+    add(u"url with semicolon"_qs, {u"http://a/?x=1;y=2"_qs});
+    add(u"line\nbreak"_qs, {});
+    add(u"кофе 中文"_qs, {u"http://a/"_qs});
+    SaveCacheReport report;
+    const AnsiCodec cp1251("windows-1251");
+    ASSERT_FALSE(SaveCache(store, dir.path(u"cache.txt"_qs), cp1251, &report));
+    EXPECT_EQ(report.written, 1);
+    EXPECT_EQ(report.skipped, 3);
+    EXPECT_TRUE(report.utf8);
+    ResultStore again(ruOrder());
+    ASSERT_FALSE(LoadCache(again, dir.path(u"cache.txt"_qs), kNow, cp1251, kRu));
+    ASSERT_EQ(again.size(), 1);
+    EXPECT_EQ(again[0].text, u"кофе 中文"_qs);
+}
+
+TEST(Cache, FailedSaveKeepsTheOldFile) {
+    test::TempDir dir;
+    const QByteArray old = "1;old\r\n";
+    dir.write(u"cache.txt"_qs, old);
+    ResultStore store(ruOrder());
+    store.add(u"q"_qs, std::make_unique<TSerpEntry>(kNow));
+    QFile::setPermissions(dir.root(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    const auto err = SaveCache(store, dir.path(u"cache.txt"_qs), AnsiCodec());
+    QFile::setPermissions(dir.root(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    if (::geteuid() != 0) {  // root writes anyway
+        ASSERT_TRUE(err);
+        EXPECT_TRUE(err->message().contains(u"cache.txt"_qs));
+        EXPECT_EQ(dir.read(u"cache.txt"_qs), old);
+    }
+    ASSERT_TRUE(QDir(dir.root()).mkdir(u"folder"_qs));
+    EXPECT_TRUE(SaveCache(store, dir.path(u"folder"_qs), AnsiCodec()));
+}
+
+TEST(Cache, MissingFileIsNormalAndACutOffLineStillLoads) {
+    test::TempDir dir;
+    ResultStore store(ruOrder());
+    EXPECT_FALSE(LoadCache(store, dir.path(u"none.txt"_qs), kNow, AnsiCodec(), kRu));
+    EXPECT_TRUE(store.empty());
+    dir.write(u"cut.txt"_qs, (QString::number(kNow) + u";a;http://a/\r\n"_qs + QString::number(kNow) +
+                              u";b;http://b/;http://c"_qs).toLatin1());
+    EXPECT_FALSE(LoadCache(store, dir.path(u"cut.txt"_qs), kNow, AnsiCodec(), kRu));
+    EXPECT_EQ(store.size(), 2);
+    EXPECT_TRUE(LoadCache(store, dir.root(), kNow, AnsiCodec(), kRu));  // a directory
+}
