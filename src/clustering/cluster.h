@@ -13,7 +13,9 @@ namespace kelvara {
 using TStringListDynArray = std::vector<std::unique_ptr<QStringList>>;
 
 // The caption of the cluster that gathers the queries left alone. It is the bucket's only mark.
-inline QString unsortedCaption() { return QStringLiteral("[ неотсортированные ]"); }
+inline QString unsortedCaption() {
+    return QStringLiteral("[ неотсортированные ]");
+}
 
 // One top-level node of the cluster tree with its phrases, in tree order.
 struct Cluster {

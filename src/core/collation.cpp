@@ -37,7 +37,9 @@ Collation::Collation(const QLocale& locale) : locale_(locale), collator_(locale)
     int rank = 0;
     for (int i = 0; i < 128; ++i) {
         const char16_t c = chars[i];
-        const bool ignorable = collator_.compare(QStringView(&c, 1), QStringView()) == 0;
+        // Against an empty text the collator answers by length alone, so ask with a letter.
+        const char16_t withC[2] = {u'a', c};
+        const bool ignorable = collator_.compare(QStringView(withC, 2), u"a") == 0;
         if (ignorable) {
             weight_[c] = 0;
             continue;
@@ -55,28 +57,49 @@ const Collation& Collation::program() {
     return instance;
 }
 
+// Compares by the ASCII weights. Returns kUndecided when a character of 128 or more could take
+// part in the answer: then only the collator knows (a combining mark after the deciding letter,
+// for instance, can change that letter's weight).
 int Collation::compareAscii(QStringView a, QStringView b) const {
     const char16_t* pa = a.utf16();
     const char16_t* ea = pa + a.size();
     const char16_t* pb = b.utf16();
     const char16_t* eb = pb + b.size();
-    for (;;) {
-        std::uint8_t wa = 0;
-        std::uint8_t wb = 0;
-        while (pa != ea && (wa = weight_[*pa]) == 0) {
-            ++pa;
+    // Skips ignorable characters; false when a non-ASCII character comes first.
+    auto skip = [this](const char16_t*& p, const char16_t* e) {
+        while (p != e) {
+            if (*p >= 128) {
+                return false;
+            }
+            if (weight_[*p] != 0) {
+                return true;
+            }
+            ++p;
         }
-        while (pb != eb && (wb = weight_[*pb]) == 0) {
-            ++pb;
+        return true;
+    };
+    for (;;) {
+        if (!skip(pa, ea) || !skip(pb, eb)) {
+            return kUndecided;
         }
         if (pa == ea || pb == eb) {
-            return (pa == ea ? 0 : 1) - (pb == eb ? 0 : 1);
+            if (pa == ea && pb == eb) {
+                return 0;
+            }
+            return pa == ea ? -1 : 1;
         }
-        if (wa != wb) {
-            return wa < wb ? -1 : 1;
-        }
+        const std::uint8_t wa = weight_[*pa];
+        const std::uint8_t wb = weight_[*pb];
         ++pa;
         ++pb;
+        if (wa != wb) {
+            const bool nextAsciiA = pa == ea || *pa < 128;
+            const bool nextAsciiB = pb == eb || *pb < 128;
+            if (!nextAsciiA || !nextAsciiB) {
+                return kUndecided;
+            }
+            return wa < wb ? -1 : 1;
+        }
     }
 }
 
@@ -98,7 +121,9 @@ bool Collation::checkAsciiTable() const {
         seed = seed * 1103515245u + 12345u;
         return (seed >> 16) & 0x7fff;
     };
-    const QString alphabet = QStringLiteral("aAbBcChHzZ09./:-_?=&% ~|;\t");
+    QString alphabet = QStringLiteral("aAbBcChHzZ09./:-_?=&% ~|;\t");
+    alphabet += QChar(0x01);
+    alphabet += QChar(0x7F);
     for (int i = 0; i < 600; ++i) {
         QString s;
         const int len = 1 + int(next() % 12);
@@ -120,8 +145,15 @@ bool Collation::checkAsciiTable() const {
 }
 
 int Collation::compare(QStringView a, QStringView b) const {
-    if (fastPath_ && isAscii(a) && isAscii(b)) {
-        return compareAscii(a, b);
+    // As the collator does: an empty text sorts before any other, ignorable or not.
+    if (a.isEmpty() || b.isEmpty()) {
+        return a.isEmpty() ? (b.isEmpty() ? 0 : -1) : 1;
+    }
+    if (fastPath_) {
+        const int r = compareAscii(a, b);
+        if (r != kUndecided) {
+            return r;
+        }
     }
     const int r = collator_.compare(a, b);
     return r < 0 ? -1 : (r > 0 ? 1 : 0);
@@ -143,7 +175,7 @@ Collation::Key Collation::key(QStringView text) const {
 }
 
 int Collation::compareKeys(const Key& ka, QStringView a, const Key& kb, QStringView b) const {
-    if (ka.ascii() != kb.ascii()) {
+    if (ka.ascii() != kb.ascii() || a.isEmpty() || b.isEmpty()) {
         return compare(a, b);
     }
     if (!ka.ascii()) {

@@ -6,8 +6,8 @@
 #include <QStringView>
 
 #include <array>
-#include <optional>
 #include <cstdint>
+#include <optional>
 
 namespace kelvara {
 
@@ -44,6 +44,7 @@ public:
     const QLocale& locale() const { return locale_; }
 
 private:
+    static constexpr int kUndecided = 2;
     int compareAscii(QStringView a, QStringView b) const;
     bool checkAsciiTable() const;
 

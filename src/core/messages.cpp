@@ -16,7 +16,9 @@ const std::array<Message, kMessageCount>& table() {
     static const std::array<Message, kMessageCount> t = {{
         /* 0 */ {u"Query Kelvara", u"Kelvara запросов"},
         /* 1 */ {u"Tarvelo Kelvara %s", u"Tarvelo Kelvara %s"},
-        /* 2 */ {u"URL for requests to the \"Yandex.xml\" service", u"URL для запросов к сервису Яндекс.XML"},
+        /* 2 */
+        {u"URL for requests to the \"Yandex.xml\" service",
+         u"URL для запросов к сервису Яндекс.XML"},
         /* 3 */ {u"Queries for clustering: %s", u"Запросы для кластеризации: %s"},
         /* 4 */ {u" Method of clustering ", u" Метод кластеризации "},
         /* 5 */ {u"", u""},
@@ -25,25 +27,30 @@ const std::array<Message, kMessageCount>& table() {
         /* 8 */ {u"", u""},
         /* 9 */ {u"Cluster", u"Кластеризовать"},
         /* 10 */ {u"Close", u"Закрыть"},
-        /* 11 */ {u"Query clustering result\r\n\r\nGroup;Query;Main page",
-                  u"Результат кластеризации запросов\r\n\r\nГруппа;Запрос;Главных"},
+        /* 11 */
+        {u"Query clustering result\r\n\r\nGroup;Query;Main page",
+         u"Результат кластеризации запросов\r\n\r\nГруппа;Запрос;Главных"},
         /* 12 */ {u"\r\nClustered with ", u"\r\nКластеризованно при помощи "},
         /* 13 */ {u"Error: %s", u"Ошибка: %s"},
-        /* 14 */ {u"failed to establish connection to the service, Yandex",
-                  u"не удалось установить подключение к сервису Яндекс"},
-        /* 15 */ {u"the answer from Yandex is not a valid XML",
-                  u"ответ от Яндекс не является корректным XML"},
-        /* 16 */ {u"Yandex returned a search error:\r\n\"%s\"",
-                  u"Яндекс вернул ошибку поиска:\r\n\"%s\""},
+        /* 14 */
+        {u"failed to establish connection to the service, Yandex",
+         u"не удалось установить подключение к сервису Яндекс"},
+        /* 15 */
+        {u"the answer from Yandex is not a valid XML",
+         u"ответ от Яндекс не является корректным XML"},
+        /* 16 */
+        {u"Yandex returned a search error:\r\n\"%s\"", u"Яндекс вернул ошибку поиска:\r\n\"%s\""},
         /* 17 */ {u"Query processing", u"Обработка запросов"},
-        /* 18 */ {u"Please wait until it completes processing of queries to Yandex.XML",
-                  u"Пожалуйста, дождитесь пока не будет завершена обработка запросов к сервису "
-                  u"Яндекс.XML"},
+        /* 18 */
+        {u"Please wait until it completes processing of queries to Yandex.XML",
+         u"Пожалуйста, дождитесь пока не будет завершена обработка запросов к сервису "
+         u"Яндекс.XML"},
         /* 19 */ {u"Processed requests %s from %s", u"Обработанно запросов %s из %s"},
         /* 20 */ {u"Cancel", u"Отмена"},
         /* 21 */ {u"Clustering", u"Кластеризация"},
-        /* 22 */ {u"Please wait until query clustering is completed.",
-                  u"Пожалуйста, дождитесь пока не будет завершена кластеризация"},
+        /* 22 */
+        {u"Please wait until query clustering is completed.",
+         u"Пожалуйста, дождитесь пока не будет завершена кластеризация"},
         /* 23 */ {u"About the program", u"О программе"},
         /* 24 */ {u"Tarvelo Kelvara", u"Tarvelo Kelvara"},
         /* 25 */ {u"Version %s", u"Версия %s"},

@@ -36,7 +36,9 @@ StampClock systemClock() {
     return [] { return stampFromDateTime(QDateTime::currentDateTime()); };
 }
 
-Stamp CurrentStamp() { return stampFromDateTime(QDateTime::currentDateTime()); }
+Stamp CurrentStamp() {
+    return stampFromDateTime(QDateTime::currentDateTime());
+}
 
 bool olderThan(Stamp now, Stamp stamp, Stamp limitMs) {
     return static_cast<__int128>(now) - stamp > limitMs;
@@ -61,7 +63,7 @@ UiLanguage uiLanguageForLocaleName(const QString& localeName) {
     }
     name.replace(QLatin1Char('-'), QLatin1Char('_'));
     return (name == QLatin1String("ru") || name == QLatin1String("ru_RU")) ? UiLanguage::Russian
-                                                                          : UiLanguage::English;
+                                                                           : UiLanguage::English;
 }
 
 UiLanguage systemUiLanguage() {
@@ -130,8 +132,8 @@ QByteArray ansiCodePageForLocale(const QLocale& locale) {
         case QLocale::Korean:
             return "windows-949";
         case QLocale::Chinese:
-            return (locale.territory() == QLocale::Taiwan || locale.territory() == QLocale::HongKong ||
-                    locale.territory() == QLocale::Macao)
+            return (locale.territory() == QLocale::Taiwan ||
+                    locale.territory() == QLocale::HongKong || locale.territory() == QLocale::Macao)
                        ? "Big5"
                        : "GBK";
         default:
@@ -139,11 +141,13 @@ QByteArray ansiCodePageForLocale(const QLocale& locale) {
     }
 }
 
-QByteArray systemAnsiCodePage() { return ansiCodePageForLocale(QLocale::system()); }
+QByteArray systemAnsiCodePage() {
+    return ansiCodePageForLocale(QLocale::system());
+}
 
 QString executableDir() {
-    QString dir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
-                                               : QDir::currentPath();
+    QString dir =
+        QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QDir::currentPath();
     if (!dir.endsWith(QLatin1Char('/'))) {
         dir += QLatin1Char('/');
     }

@@ -33,8 +33,8 @@ Stamp CurrentStamp();
 
 // Age of an entry, exactly: now - stamp cannot overflow a 64-bit value when it is compared
 // through this helper.
-bool olderThan(Stamp now, Stamp stamp, Stamp limitMs);      // now - stamp > limit
-bool youngerThan(Stamp now, Stamp stamp, Stamp limitMs);    // now - stamp < limit
+bool olderThan(Stamp now, Stamp stamp, Stamp limitMs);    // now - stamp > limit
+bool youngerThan(Stamp now, Stamp stamp, Stamp limitMs);  // now - stamp < limit
 
 // ---- Interface language ----------------------------------------------------------------------
 

@@ -4,7 +4,9 @@ namespace kelvara {
 
 namespace {
 
-QStringView trimmedView(QStringView s) { return s.trimmed(); }
+QStringView trimmedView(QStringView s) {
+    return s.trimmed();
+}
 
 // The section name of a header line, or nullopt when the line is no header.
 std::optional<QStringView> headerName(QStringView line) {
@@ -85,7 +87,9 @@ std::optional<FileError> ProfileFile::load() {
     return std::nullopt;
 }
 
-void ProfileFile::loadText(QStringView text) { lines_ = splitLines(text); }
+void ProfileFile::loadText(QStringView text) {
+    lines_ = splitLines(text);
+}
 
 qsizetype ProfileFile::findSection(QStringView section) const {
     for (qsizetype i = 0; i < lines_.size(); ++i) {
@@ -133,8 +137,8 @@ std::optional<QString> ProfileFile::value(QStringView section, QStringView key) 
     const QString& line = lines_[k];
     QStringView v = QStringView(line).mid(line.indexOf(u'=') + 1).trimmed();
     // A value in matching quotes loses them.
-    if (v.size() >= 2 && ((v.front() == u'"' && v.back() == u'"') ||
-                          (v.front() == u'\'' && v.back() == u'\''))) {
+    if (v.size() >= 2 &&
+        ((v.front() == u'"' && v.back() == u'"') || (v.front() == u'\'' && v.back() == u'\''))) {
         v = v.mid(1, v.size() - 2);
     }
     return v.toString();

@@ -6,11 +6,77 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
 namespace kelvara {
 
-AnsiCodec::AnsiCodec(QByteArray codePage) : name_(std::move(codePage)) {}
+struct AnsiCodec::SingleByteTable {
+    std::array<char16_t, 256> toUnicode{};
+    std::vector<std::int16_t> fromUnicode = std::vector<std::int16_t>(65536, -1);
+};
+
+namespace {
+
+// The table of a code page, or null when it is not a single-byte one. Built once per name.
+const AnsiCodec::SingleByteTable* singleByteTable(const QByteArray& name) {
+    static std::mutex mutex;
+    static std::map<QByteArray, std::unique_ptr<AnsiCodec::SingleByteTable>> tables;
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = tables.find(name);
+    if (it != tables.end()) {
+        return it->second.get();
+    }
+    std::unique_ptr<AnsiCodec::SingleByteTable> t;
+    QStringDecoder probe(name.constData());
+    if (probe.isValid()) {
+        QByteArray all(256, '\0');
+        for (int b = 0; b < 256; ++b) {
+            all[b] = char(b);
+        }
+        const QString whole = probe.decode(all);
+        bool single = whole.size() == 256;
+        t = std::make_unique<AnsiCodec::SingleByteTable>();
+        for (int b = 0; single && b < 256; ++b) {
+            QStringDecoder one(name.constData());
+            const QString s = one.decode(QByteArrayView(all.constData() + b, 1));
+            single = s.size() == 1 && s[0] == whole[b];
+            if (single) {
+                t->toUnicode[size_t(b)] = s[0].unicode();
+                // A byte the converter cannot map decodes to U+FFFD; nothing encodes to it.
+                if (s[0].unicode() != 0xFFFD && t->fromUnicode[s[0].unicode()] < 0) {
+                    t->fromUnicode[s[0].unicode()] = std::int16_t(b);
+                }
+            }
+        }
+        if (!single) {
+            t.reset();
+        }
+    }
+    const AnsiCodec::SingleByteTable* result = t.get();
+    tables.emplace(name, std::move(t));
+    return result;
+}
+
+}  // namespace
+
+AnsiCodec::AnsiCodec(QByteArray codePage)
+    : name_(std::move(codePage)), table_(singleByteTable(name_)) {}
 
 QString AnsiCodec::decode(QByteArrayView bytes) const {
+    if (table_) {
+        QString out(bytes.size(), Qt::Uninitialized);
+        char16_t* d = reinterpret_cast<char16_t*>(out.data());
+        const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
+        for (qsizetype i = 0; i < bytes.size(); ++i) {
+            d[i] = table_->toUnicode[s[i]];
+        }
+        return out;
+    }
     QStringDecoder decoder(name_.constData());
     if (!decoder.isValid()) {
         return QString::fromLatin1(bytes);
@@ -19,6 +85,31 @@ QString AnsiCodec::decode(QByteArrayView bytes) const {
 }
 
 QByteArray AnsiCodec::encode(QStringView text, bool* lossless) const {
+    if (table_) {
+        QByteArray out(text.size(), Qt::Uninitialized);
+        char* d = out.data();
+        bool ok = true;
+        qsizetype n = 0;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const char16_t c = text[i].unicode();
+            const std::int16_t b = table_->fromUnicode[c];
+            if (b >= 0) {
+                d[n++] = char(b);
+                continue;
+            }
+            ok = false;
+            d[n++] = '?';
+            // A surrogate pair is one character: one "?".
+            if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+                ++i;
+            }
+        }
+        out.truncate(n);
+        if (lossless) {
+            *lossless = ok;
+        }
+        return out;
+    }
     QStringEncoder encoder(name_.constData());
     if (!encoder.isValid()) {
         encoder = QStringEncoder(QStringConverter::Latin1);
@@ -144,8 +235,7 @@ std::optional<FileError> writeText(const QString& path, QStringView text, const 
 }
 
 std::optional<FileError> writeTextFile(const QString& path, const QStringList& lines,
-                                       const AnsiCodec& codec, Fallback fallback,
-                                       bool* wroteUtf8) {
+                                       const AnsiCodec& codec, Fallback fallback, bool* wroteUtf8) {
     QString text;
     qsizetype size = 0;
     for (const QString& l : lines) {

@@ -21,8 +21,13 @@ public:
     // Text -> code page -> text: what survives a trip through the code page.
     QString roundTrip(QStringView text) const { return decode(encode(text)); }
 
+    // Single-byte code pages (the windows-125x family and the like) convert through a table
+    // built once from the converter; others go through the converter.
+    struct SingleByteTable;
+
 private:
     QByteArray name_;
+    const SingleByteTable* table_ = nullptr;
 };
 
 // A file's bytes as text: a UTF-8, UTF-16 LE or UTF-16 BE byte-order mark is honoured and
@@ -72,8 +77,8 @@ struct ReadResult {
 ReadResult readWholeFile(const QString& path);
 
 enum class Fallback {
-    None,       // characters outside the code page are written as "?"
-    Utf8WithBom // then the whole file is written as UTF-8 with a byte-order mark instead
+    None,        // characters outside the code page are written as "?"
+    Utf8WithBom  // then the whole file is written as UTF-8 with a byte-order mark instead
 };
 
 // Writes lines, each followed by CR LF, in the code page and without a byte-order mark; the file

@@ -58,7 +58,8 @@ RegionsResult LoadRegions(const QString& path, const AnsiCodec& codec) {
     RegionsResult r;
     ReadResult file = readWholeFile(path);
     if (file.missing) {
-        r.error = FileError{path, QStringLiteral("the file does not exist"), QStringLiteral("read")};
+        r.error =
+            FileError{path, QStringLiteral("the file does not exist"), QStringLiteral("read")};
         return r;
     }
     if (file.error) {

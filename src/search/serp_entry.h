@@ -11,7 +11,7 @@ namespace kelvara {
 // The known result of one query: when it was obtained and its result URLs.
 struct TSerpEntry {
     kelvara::Stamp Stamp = 0;
-    SortedStrings Urls;           // alphabetical, each URL once (letter case ignored)
+    SortedStrings Urls;            // alphabetical, each URL once (letter case ignored)
     std::int32_t GroupIndex = -1;  // scratch slot of the clustering engine
 
     TSerpEntry() = default;

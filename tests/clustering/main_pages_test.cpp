@@ -11,7 +11,7 @@ TEST(MainPages, TheMainPageRule) {
         {u"http://site.ru", false},
         {u"http://site.ru/page", false},
         {u"http://site.ru/dir/", false},
-        {u"site.ru/", true},         // no "//": the first "/" from the second character on
+        {u"site.ru/", true},  // no "//": the first "/" from the second character on
         {u"/", false},
         {u"a/", true},
         {u"", false},

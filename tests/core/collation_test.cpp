@@ -10,7 +10,9 @@ using namespace kelvara;
 
 namespace {
 
-int sign(int v) { return (v > 0) - (v < 0); }
+int sign(int v) {
+    return (v > 0) - (v < 0);
+}
 
 QCollator referenceCollator(const QLocale& l) {
     QCollator c(l);
@@ -38,7 +40,9 @@ TEST(Collation, AsciiFastPathAgreesWithTheCollator) {
         const Collation c(locale);
         QCollator ref = referenceCollator(locale);
         QRandomGenerator rng(42);
-        const QString alphabet = QStringLiteral("aAbBcChHiIzZ09./:-_ ?=&%~\t|'\"");
+        QString alphabet = QStringLiteral("aAbBcChHiIzZ09./:-_ ?=&%~\t|'\"");
+        alphabet += QChar(0x01);
+        alphabet += QChar(0x1F);
         for (int n = 0; n < 4000; ++n) {
             QString a, b;
             for (int j = int(rng.bounded(8)); j > 0; --j) {
@@ -57,10 +61,36 @@ TEST(Collation, AsciiFastPathAgreesWithTheCollator) {
     }
 }
 
+// Texts that start alike in ASCII and go on in other scripts or with combining marks: the fast
+// path must hand these to the collator whenever a non-ASCII character can take part.
+TEST(Collation, MixedTextsAgreeWithTheCollator) {
+    for (const char* name : {"ru_RU", "cs_CZ", "en_US", "lt_LT"}) {
+        const QLocale locale{QString::fromLatin1(name)};
+        const Collation c(locale);
+        QCollator ref = referenceCollator(locale);
+        QRandomGenerator rng(7);
+        const QString alphabet = QStringLiteral("acCiIz.-/ ") + QChar(0x030C) + QChar(0x0301) +
+                                 QChar(0x0307) + u"жЖёéč"_qs + QChar(0x200B) + QChar(0x01);
+        for (int n = 0; n < 4000; ++n) {
+            QString a, b;
+            for (int j = int(rng.bounded(6)); j > 0; --j) {
+                a += alphabet[int(rng.bounded(alphabet.size()))];
+            }
+            b = a.left(int(rng.bounded(a.size() + 1)));
+            for (int j = int(rng.bounded(6)); j > 0; --j) {
+                b += alphabet[int(rng.bounded(alphabet.size()))];
+            }
+            ASSERT_EQ(sign(c.compare(a, b)), sign(ref.compare(a, b)))
+                << name << " " << n << " " << a.toUtf8().toHex().toStdString() << " vs "
+                << b.toUtf8().toHex().toStdString();
+        }
+    }
+}
+
 TEST(Collation, KeysOfMixedKindsCompareThroughTheCollator) {
     const Collation c(QLocale(QLocale::Russian, QLocale::Russia));
-    QStringList texts = {u"кофе"_qs, u"coffee"_qs, u"Кофе"_qs, u"http://b.ru/"_qs,
-                         u"http://а.рф/"_qs, u"zz"_qs};
+    QStringList texts = {u"кофе"_qs,         u"coffee"_qs,       u"Кофе"_qs,
+                         u"http://b.ru/"_qs, u"http://а.рф/"_qs, u"zz"_qs};
     std::vector<std::pair<Collation::Key, QString>> keyed;
     for (const QString& t : texts) {
         keyed.emplace_back(c.key(t), t);

@@ -7,8 +7,9 @@ using namespace kelvara;
 
 TEST(ProfileFile, NamesIgnoreCaseAndFirstKeyWins) {
     ProfileFile ini(u"unused"_qs, AnsiCodec());
-    ini.loadText(u"; comment\r\n[other]\r\nRegion=1\r\n [config] \r\n  region = 54 \r\nREGION=2\r\n"
-                 u"url=\"http://x/?a=b\"\r\nnoequals\r\n"_qs);
+    ini.loadText(
+        u"; comment\r\n[other]\r\nRegion=1\r\n [config] \r\n  region = 54 \r\nREGION=2\r\n"
+        u"url=\"http://x/?a=b\"\r\nnoequals\r\n"_qs);
     EXPECT_EQ(ini.readInteger(u"CONFIG", u"Region", 213), 54);
     EXPECT_EQ(ini.readString(u"Config", u"URL"), u"http://x/?a=b"_qs);
     EXPECT_EQ(ini.readString(u"CONFIG", u"missing", u"d"_qs), u"d"_qs);
@@ -17,10 +18,20 @@ TEST(ProfileFile, NamesIgnoreCaseAndFirstKeyWins) {
 
 TEST(ProfileFile, IntegersAndDefaults) {
     const std::pair<const char16_t*, std::optional<int>> cases[] = {
-        {u"0", 0},          {u"1", 1},           {u" -12 ", -12},   {u"+5", 5},
-        {u"0x1F", 31},      {u"$10", 16},        {u"2147483647", 2147483647},
-        {u"2147483648", {}}, {u"-2147483649", {}}, {u"12abc", {}},  {u"", {}},
-        {u"1e400", {}},     {u"99999999999999999999", {}},          {u"١٢", {}},
+        {u"0", 0},
+        {u"1", 1},
+        {u" -12 ", -12},
+        {u"+5", 5},
+        {u"0x1F", 31},
+        {u"$10", 16},
+        {u"2147483647", 2147483647},
+        {u"2147483648", {}},
+        {u"-2147483649", {}},
+        {u"12abc", {}},
+        {u"", {}},
+        {u"1e400", {}},
+        {u"99999999999999999999", {}},
+        {u"١٢", {}},
     };
     for (const auto& [text, want] : cases) {
         EXPECT_EQ(parseInteger(text), want) << QString::fromUtf16(text).toStdString();
@@ -29,7 +40,8 @@ TEST(ProfileFile, IntegersAndDefaults) {
 
 TEST(ProfileFile, WritingKeepsEverythingElse) {
     test::TempDir dir;
-    const QString path = dir.write(u"s.ini"_qs, "[A]\r\nx=1\r\n\r\n[Config]\r\nRegion=5\r\nkeep=me\r\n\r\n[B]\r\ny=2\r\n");
+    const QString path = dir.write(
+        u"s.ini"_qs, "[A]\r\nx=1\r\n\r\n[Config]\r\nRegion=5\r\nkeep=me\r\n\r\n[B]\r\ny=2\r\n");
     ProfileFile ini(path, AnsiCodec("windows-1251"));
     ASSERT_FALSE(ini.load());
     ini.writeString(u"CONFIG", u"Region", u"213"_qs);
@@ -37,7 +49,8 @@ TEST(ProfileFile, WritingKeepsEverythingElse) {
     ini.writeString(u"New", u"k", u"v"_qs);
     ASSERT_FALSE(ini.flush());
     EXPECT_EQ(dir.read(u"s.ini"_qs),
-              QByteArray("[A]\r\nx=1\r\n\r\n[Config]\r\nRegion=213\r\nkeep=me\r\nYandexURL=http://\xFF\xED\xE4\xE5\xEA\xF1/?a\r\n\r\n"
+              QByteArray("[A]\r\nx=1\r\n\r\n[Config]\r\nRegion=213\r\nkeep=me\r\nYandexURL=http://"
+                         "\xFF\xED\xE4\xE5\xEA\xF1/?a\r\n\r\n"
                          "[B]\r\ny=2\r\n[New]\r\nk=v\r\n"));
 }
 

@@ -19,8 +19,8 @@ TEST(SortedStringList, KeepsOrderFindsAndIgnoresPresentTexts) {
         list.add(QString::fromUtf16(t), 1);
     }
     // The Russian order puts Cyrillic before Latin.
-    EXPECT_EQ(list.texts(),
-              (QStringList{u"арбуз"_qs, u"банан"_qs, u"кофе"_qs, u"Яблоко"_qs, u"http://x.ru/"_qs}));
+    EXPECT_EQ(list.texts(), (QStringList{u"арбуз"_qs, u"банан"_qs, u"кофе"_qs, u"Яблоко"_qs,
+                                         u"http://x.ru/"_qs}));
     // A present text (any case) keeps the existing line and object and returns its position.
     const auto added = list.add(u"КОФЕ"_qs, 2);
     EXPECT_FALSE(added.inserted);
@@ -55,7 +55,8 @@ TEST(SortedStringList, AgreesWithSortingWhateverTheInsertionOrder) {
         list.add(t);
         all << t;
     }
-    std::sort(all.begin(), all.end(), [](const QString& a, const QString& b) { return ru().less(a, b); });
+    std::sort(all.begin(), all.end(),
+              [](const QString& a, const QString& b) { return ru().less(a, b); });
     all.erase(std::unique(all.begin(), all.end(),
                           [](const QString& a, const QString& b) { return ru().equal(a, b); }),
               all.end());

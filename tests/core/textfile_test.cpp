@@ -50,7 +50,8 @@ TEST(TextFile, WritesCrLfInTheCodePageOrUtf8WhenItMust) {
                                Fallback::Utf8WithBom, &utf8));
     EXPECT_FALSE(utf8);
     EXPECT_EQ(dir.read(u"a.txt"_qs), QByteArray("\xEA\xEE\xF4\xE5\r\n\r\n"));
-    ASSERT_FALSE(writeTextFile(dir.path(u"b.txt"_qs), {u"中"_qs}, cp1251, Fallback::Utf8WithBom, &utf8));
+    ASSERT_FALSE(
+        writeTextFile(dir.path(u"b.txt"_qs), {u"中"_qs}, cp1251, Fallback::Utf8WithBom, &utf8));
     EXPECT_TRUE(utf8);
     EXPECT_EQ(dir.read(u"b.txt"_qs), QByteArray("\xEF\xBB\xBF") + u"中\r\n"_qs.toUtf8());
     ASSERT_FALSE(writeTextFile(dir.path(u"c.txt"_qs), {u"中"_qs}, cp1251, Fallback::None, &utf8));

@@ -41,10 +41,10 @@ TEST(Cache, StampFieldReading) {
         {u"63907099200000", 63907099200000},
         {u" 42 ", 42},
         {u"-5", -5},
-        {u"2,5", 2},    // half to even, in the locale's format
+        {u"2,5", 2},  // half to even, in the locale's format
         {u"3,5", 4},
         {u"1,6e1", 16},
-        {u"2.5", 0},    // not the Russian decimal separator
+        {u"2.5", 0},  // not the Russian decimal separator
         {u"1e400", 0},
         {u"9e18", 9'000'000'000'000'000'000},
         {u"1e19", 0},
@@ -61,13 +61,13 @@ TEST(Cache, StampFieldReading) {
 
 TEST(Cache, LoadKeepsWhatTheFormatSays) {
     const Stamp week = kNow - kFreshnessMs;
-    const QString text = QString::number(week) + u";exactly seven days;http://a.ru/\r\n"_qs +
-                         QString::number(week - 1) + u";a millisecond older;http://a.ru/\r\n"_qs +
-                         QString::number(kNow) + u";Кофе;http://b.ru/;HTTP://B.RU/;http://a.ru/;\n"_qs +
-                         QString::number(kNow - 5) + u";КОФЕ;http://other.ru/\r"_qs +
-                         QString::number(kNow) + u";two fields\r\n"_qs +
-                         u"no separator\r\n\r\n;\r\nabc;stamp unreadable;x\r\n"_qs +
-                         QString::number(kNow + 1000) + u";future"_qs;
+    const QString text =
+        QString::number(week) + u";exactly seven days;http://a.ru/\r\n"_qs +
+        QString::number(week - 1) + u";a millisecond older;http://a.ru/\r\n"_qs +
+        QString::number(kNow) + u";Кофе;http://b.ru/;HTTP://B.RU/;http://a.ru/;\n"_qs +
+        QString::number(kNow - 5) + u";КОФЕ;http://other.ru/\r"_qs + QString::number(kNow) +
+        u";two fields\r\n"_qs + u"no separator\r\n\r\n;\r\nabc;stamp unreadable;x\r\n"_qs +
+        QString::number(kNow + 1000) + u";future"_qs;
     ResultStore store(ruOrder());
     loadCacheText(store, text, kNow, kRu);
     EXPECT_EQ(dump(store), QString::number(kNow) + u"|Кофе||http://a.ru/|http://b.ru/\n"_qs +
@@ -86,7 +86,8 @@ TEST(Cache, SaveAndLoadAgainGiveTheSameStore) {
     ASSERT_FALSE(SaveCache(store, dir.path(u"cache.txt"_qs), cp1251));
     EXPECT_EQ(dir.read(u"cache.txt"_qs),
               (QString::number(kNow) + u";a query\r\n"_qs + QString::number(kNow) +
-               u";b query;http://a/;http://b/\r\n"_qs).toLatin1());
+               u";b query;http://a/;http://b/\r\n"_qs)
+                  .toLatin1());
     ResultStore again(ruOrder());
     ASSERT_FALSE(LoadCache(again, dir.path(u"cache.txt"_qs), kNow, cp1251, kRu));
     EXPECT_EQ(dump(again), dump(store));
@@ -139,7 +140,8 @@ TEST(Cache, FailedSaveKeepsTheOldFile) {
     store.add(u"q"_qs, std::make_unique<TSerpEntry>(kNow));
     QFile::setPermissions(dir.root(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     const auto err = SaveCache(store, dir.path(u"cache.txt"_qs), AnsiCodec());
-    QFile::setPermissions(dir.root(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QFile::setPermissions(dir.root(),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     if (::geteuid() != 0) {  // root writes anyway
         ASSERT_TRUE(err);
         EXPECT_TRUE(err->message().contains(u"cache.txt"_qs));
@@ -154,8 +156,9 @@ TEST(Cache, MissingFileIsNormalAndACutOffLineStillLoads) {
     ResultStore store(ruOrder());
     EXPECT_FALSE(LoadCache(store, dir.path(u"none.txt"_qs), kNow, AnsiCodec(), kRu));
     EXPECT_TRUE(store.empty());
-    dir.write(u"cut.txt"_qs, (QString::number(kNow) + u";a;http://a/\r\n"_qs + QString::number(kNow) +
-                              u";b;http://b/;http://c"_qs).toLatin1());
+    dir.write(u"cut.txt"_qs, (QString::number(kNow) + u";a;http://a/\r\n"_qs +
+                              QString::number(kNow) + u";b;http://b/;http://c"_qs)
+                                 .toLatin1());
     EXPECT_FALSE(LoadCache(store, dir.path(u"cut.txt"_qs), kNow, AnsiCodec(), kRu));
     EXPECT_EQ(store.size(), 2);
     EXPECT_TRUE(LoadCache(store, dir.root(), kNow, AnsiCodec(), kRu));  // a directory

@@ -41,7 +41,9 @@ TEST(Regions, LinesToItems) {
 TEST(Regions, FileInOrderWithBomAndAnyLineEnds) {
     test::TempDir dir;
     const QString path = dir.write(
-        u"regions.txt"_qs, QByteArray("\xEF\xBB\xBF") + u"+225 Россия\r++1 Москва\n+++213 Москва\r\n\r\n+0 x\r\n+2 Dup\r\n+2 Dup2"_qs.toUtf8());
+        u"regions.txt"_qs,
+        QByteArray("\xEF\xBB\xBF") +
+            u"+225 Россия\r++1 Москва\n+++213 Москва\r\n\r\n+0 x\r\n+2 Dup\r\n+2 Dup2"_qs.toUtf8());
     const RegionsResult r = LoadRegions(path, AnsiCodec("windows-1251"));
     ASSERT_FALSE(r.error);
     ASSERT_EQ(r.items.size(), 5u);
@@ -55,7 +57,8 @@ TEST(Regions, FileInOrderWithBomAndAnyLineEnds) {
 }
 
 TEST(Regions, BundledFileIsUsable) {
-    const RegionsResult r = LoadRegions(QStringLiteral(KELVARA_SOURCE_DATA "/regions.txt"), AnsiCodec());
+    const RegionsResult r =
+        LoadRegions(QStringLiteral(KELVARA_SOURCE_DATA "/regions.txt"), AnsiCodec());
     ASSERT_FALSE(r.error);
     for (qint32 code : {225, 1, 213, 2, 54, 65, 43}) {
         EXPECT_GE(findRegion(r.items, code), 0) << code;
