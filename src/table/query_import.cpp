@@ -1,0 +1,205 @@
+#include "table/query_import.h"
+
+#include <algorithm>
+#include <memory>
+#include <numeric>
+#include <ranges>
+#include <vector>
+
+namespace kelvara {
+
+namespace {
+
+struct Block {
+    QString query;
+    std::unique_ptr<TSerpEntry> entry;
+};
+
+// Below this many blocks each goes into the store on its own; above it the blocks are sorted
+// once and merged with the store, since inserting one by one into a sorted array of n lines
+// moves O(n) lines each time.
+constexpr size_t kBulkMergeFrom = 64;
+
+void addOneByOne(std::vector<Block>& blocks, ResultStore& store, ImportResult& result) {
+    for (Block& b : blocks) {
+        const qsizetype urls = b.entry->Urls.size();
+        if (store.add(std::move(b.query), std::move(b.entry)).inserted) {
+            ++result.added;
+            result.urls += urls;
+        } else {
+            ++result.kept;
+        }
+    }
+}
+
+// The same outcome as adding the blocks in order: of several blocks of one query (letter case
+// ignored) the first wins, and a query the store holds keeps its entry.
+void mergeIntoStore(std::vector<Block>& blocks, ResultStore& store, ImportResult& result) {
+    const Collation& collation = store.collation();
+    std::vector<Collation::Key> keys;
+    keys.reserve(blocks.size());
+    for (const Block& b : blocks) {
+        keys.push_back(collation.key(b.query));
+    }
+    std::vector<size_t> order(blocks.size());
+    std::iota(order.begin(), order.end(), size_t(0));
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return collation.compareKeys(keys[a], blocks[a].query, keys[b], blocks[b].query) < 0;
+    });
+    // Equal queries are now side by side with the earliest block first.
+    std::vector<size_t> fresh;
+    fresh.reserve(order.size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        const size_t k = order[i];
+        if (!fresh.empty() && collation.compareKeys(keys[fresh.back()], blocks[fresh.back()].query,
+                                                    keys[k], blocks[k].query) == 0) {
+            ++result.kept;
+            continue;
+        }
+        fresh.push_back(k);
+    }
+    keys.clear();
+
+    ResultStore merged(collation);
+    merged.reserve(store.size() + qsizetype(fresh.size()));
+    qsizetype i = 0;
+    size_t j = 0;
+    while (i < store.size() || j < fresh.size()) {
+        int c = 0;
+        if (i == store.size()) {
+            c = 1;
+        } else if (j == fresh.size()) {
+            c = -1;
+        } else {
+            c = collation.compare(store[i].text, blocks[fresh[j]].query);
+        }
+        if (c <= 0) {
+            if (c == 0) {
+                ++result.kept;
+                ++j;
+            }
+            merged.add(std::move(store[i].text), std::move(store[i].object));
+            ++i;
+        } else {
+            Block& b = blocks[fresh[j]];
+            result.urls += b.entry->Urls.size();
+            ++result.added;
+            merged.add(std::move(b.query), std::move(b.entry));
+            ++j;
+        }
+    }
+    store = std::move(merged);
+}
+
+}  // namespace
+
+ImportResult importQueries(const TTableString& table, ResultStore& store, const StampClock& clock) {
+    ImportResult result;
+    if (!table.IsTableFormat()) {
+        result.status = ImportStatus::NotTable;
+        return result;
+    }
+    const QString header = importUrlHeader();
+    std::int32_t urlColumn = -1;
+    for (std::int32_t c = 0; c < table.ColumnsCount(); ++c) {
+        if (table.cellView(c, 0) == header) {
+            urlColumn = c;
+            break;
+        }
+    }
+    if (urlColumn < 0) {
+        result.status = ImportStatus::NoUrlColumn;
+        return result;
+    }
+    result.status = ImportStatus::Imported;
+
+    std::vector<Block> blocks;
+    TSerpEntry* open = nullptr;
+    for (std::int32_t r = 1; r < table.RowsCount(); ++r) {
+        const QStringView first = table.cellView(0, r);
+        if (!first.isEmpty()) {
+            blocks.push_back(Block{first.toString(), std::make_unique<TSerpEntry>(clock())});
+            open = blocks.back().entry.get();
+            result.lines.append(blocks.back().query);
+        } else if (open) {
+            // An empty cell is no URL: it would link every query that has one.
+            const QStringView url = table.cellView(urlColumn, r);
+            if (!url.isEmpty()) {
+                open->Urls.add(url.toString());
+            }
+        }
+    }
+    // Every block is complete now, the last one included.
+    if (blocks.size() < kBulkMergeFrom) {
+        addOneByOne(blocks, store, result);
+    } else {
+        mergeIntoStore(blocks, store, result);
+    }
+    return result;
+}
+
+ImportResult importQueriesFromText(const QString& text, ResultStore& store,
+                                   const StampClock& clock) {
+    TTableString table;
+    table.SetCellDelimeter(QStringLiteral(";"));
+    table.SetRowDelimeter(QStringLiteral("\r\n"));
+    table.SetText(text);
+    return importQueries(table, store, clock);
+}
+
+ImportResult ImportCsv(const QString& path, ResultStore& store, const StampClock& clock,
+                       const AnsiCodec& codec) {
+    TTableString table;
+    table.SetCellDelimeter(QStringLiteral(";"));
+    table.SetRowDelimeter(QStringLiteral("\r\n"));
+    if (std::optional<FileError> e = table.LoadFromFile(path, codec)) {
+        ImportResult failed;
+        failed.status = ImportStatus::FileFailed;
+        failed.error = std::move(e);
+        return failed;
+    }
+    ImportResult result = importQueries(table, store, clock);
+    if (result.lines.isEmpty() && table.RowsCount() > 0) {
+        const QStringView first = table.cellView(0, 0);
+        if (first.startsWith(codec.decode("\xEF\xBB\xBF"))) {
+            result.hint =
+                QStringLiteral(
+                    "the file starts with a UTF-8 byte-order mark; the import reads it in the code "
+                    "page %1")
+                    .arg(QString::fromLatin1(codec.name()));
+        } else if (table.RowsCount() == 1 &&
+                   std::ranges::any_of(
+                       std::views::iota(0, table.ColumnsCount()),
+                       [&](std::int32_t c) { return table.cellView(c, 0).contains(u'\n'); })) {
+            result.hint = QStringLiteral("its lines end with LF alone; the import expects CR LF");
+        }
+    }
+    return result;
+}
+
+QString importProblem(const ImportResult& result) {
+    QString why;
+    switch (result.status) {
+        case ImportStatus::FileFailed:
+            return result.error ? result.error->message()
+                                : QStringLiteral("the file cannot be read");
+        case ImportStatus::NotTable:
+            why = QStringLiteral("it holds no table of \";\"-separated cells in CR LF rows");
+            break;
+        case ImportStatus::NoUrlColumn:
+            why = QStringLiteral("no header cell is exactly \"%1\"").arg(importUrlHeader());
+            break;
+        case ImportStatus::Imported:
+            if (!result.lines.isEmpty()) {
+                return {};
+            }
+            why = QStringLiteral("it holds no query row below the header");
+            break;
+    }
+    if (!result.hint.isEmpty()) {
+        why += QStringLiteral(" (%1)").arg(result.hint);
+    }
+    return why;
+}
+
+}  // namespace kelvara
