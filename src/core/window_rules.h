@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace kelvara {
+
+// The main window's rules that need no window.
+
+// Lines of the query box as the edit control counts them: separated by line breaks; a last line
+// that is empty (a text ending with a line break, or an empty box) does not count.
+int queryLineCount(const QString& text);
+// The query box's lines for a run: every counted line, unchanged.
+QStringList queryLines(const QString& text);
+
+// The cluster button is enabled exactly when the URL box is filled and there is a query line.
+inline bool clusterButtonEnabled(const QString& url, int lineCount) {
+    return !url.isEmpty() && lineCount >= 1;
+}
+
+// Pane sizing: W is the width of the working area less the splitter. Until the user has moved
+// the splitter (manualShare < 0) the panes are equal halves (the left one a pixel narrower when W
+// is odd); afterwards the left pane keeps the user's share, rounded half to even.
+int leftPaneWidth(int available, double manualShare);
+inline double manualShare(int leftWidth, int available) {
+    return available > 0 ? double(leftWidth) / double(available) : -1.0;
+}
+
+// The tree's first column takes what the other columns and 30 pixels leave.
+inline int firstColumnWidth(int treeWidth, int otherColumns) {
+    return treeWidth - 30 - otherColumns;
+}
+
+}  // namespace kelvara
