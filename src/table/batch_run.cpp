@@ -1,0 +1,518 @@
+#include "table/batch_run.h"
+
+#include "clustering/assembly.h"
+#include "clustering/engine.h"
+#include "core/textfile.h"
+#include "search/cache.h"
+#include "table/csv_export.h"
+#include "table/query_import.h"
+
+#include <QElapsedTimer>
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+#include <chrono>
+#include <future>
+
+namespace kelvara {
+
+namespace {
+
+const QString kProgram = QStringLiteral("kelvara-cli");
+
+QString quoted(const QString& s) {
+    return QStringLiteral("\"%1\"").arg(s);
+}
+
+// Reads a whole file that must be there.
+std::optional<FileError> readInput(const QString& path, QByteArray* bytes) {
+    ReadResult r = readWholeFile(path);
+    if (r.error) {
+        return r.error;
+    }
+    if (r.missing) {
+        return FileError{path, QStringLiteral("No such file or directory"), QStringLiteral("read")};
+    }
+    *bytes = std::move(r.bytes);
+    return std::nullopt;
+}
+
+bool parseInt(const QString& text, int* value) {
+    bool ok = false;
+    const int v = text.toInt(&ok, 10);
+    if (ok && !text.startsWith(u'+') && !text.contains(u' ')) {
+        *value = v;
+        return true;
+    }
+    return false;
+}
+
+class Run {
+public:
+    Run(const BatchOptions& o, const BatchEnvironment& env)
+        : options_(o), env_(env), codec_(o.codePage) {}
+
+    BatchReport go() {
+        report_.exitCode = steps();
+        if (options_.timings) {
+            const BatchTimes& t = report_.times;
+            say(QStringLiteral("timings (ms): load %1, import %2, fetch %3, cluster %4, assemble "
+                               "%5, export %6, save %7, total %8")
+                    .arg(ms(t.load), ms(t.import), ms(t.fetch), ms(t.cluster), ms(t.assemble),
+                         ms(t.exportCsv), ms(t.save), ms(t.total())),
+                true);
+        }
+        return report_;
+    }
+
+private:
+    static QString ms(double v) { return QString::number(v, 'f', 1); }
+
+    void say(const QString& line, bool always = false) const {
+        if ((always || !options_.quiet) && env_.writeErr) {
+            env_.writeErr(line);
+        }
+    }
+    void progress(const QString& what) const { say(QStringLiteral("%1: %2").arg(kProgram, what)); }
+    int fail(int code, const QString& message) const {
+        say(QStringLiteral("%1: %2").arg(kProgram, message), true);
+        return code;
+    }
+    // Milliseconds since the timer started, and restarts it.
+    double lap() {
+        const double v = double(timer_.nsecsElapsed()) / 1e6;
+        timer_.restart();
+        return v;
+    }
+
+    int steps() {
+        timer_.start();
+        if (int code = load()) {
+            return code;
+        }
+        if (options_.source == BatchOptions::Source::Import) {
+            if (int code = import()) {
+                return code;
+            }
+        }
+        report_.queries = lines_.size();
+        // From here the store may change: it is saved whatever happens next.
+        const int code = clusterAndExport();
+        const int saved = save();
+        return code ? code : saved;
+    }
+
+    int load() {
+        if (options_.cachePath) {
+            const qsizetype before = store_.size();
+            if (std::optional<FileError> e =
+                    LoadCache(store_, *options_.cachePath, env_.clock(), codec_)) {
+                return fail(beBadInput, e->message());
+            }
+            progress(QStringLiteral("%1 fresh stored results from %2")
+                         .arg(store_.size() - before)
+                         .arg(quoted(*options_.cachePath)));
+        }
+        if (options_.source == BatchOptions::Source::Queries) {
+            QByteArray bytes;
+            if (std::optional<FileError> e = readInput(options_.inputPath, &bytes)) {
+                return fail(beBadInput, e->message());
+            }
+            // As the query box holds them: every line unchanged, no empty line after the last
+            // line break.
+            lines_ = splitLines(decodeTextFile(bytes, codec_));
+            if (lines_.isEmpty()) {
+                return fail(
+                    beBadInput,
+                    QStringLiteral("the file %1 holds no query").arg(quoted(options_.inputPath)));
+            }
+            progress(QStringLiteral("%1 queries from %2")
+                         .arg(lines_.size())
+                         .arg(quoted(options_.inputPath)));
+        }
+        report_.times.load = lap();
+        return 0;
+    }
+
+    int import() {
+        const ImportResult r = ImportCsv(options_.inputPath, store_, env_.clock, codec_);
+        report_.times.import = lap();
+        if (r.status == ImportStatus::FileFailed && r.error) {
+            return fail(beBadInput, r.error->message());
+        }
+        if (r.lines.isEmpty()) {
+            return fail(beBadInput, QStringLiteral("nothing to import from %1: %2")
+                                        .arg(quoted(options_.inputPath), importProblem(r)));
+        }
+        lines_ = r.lines;
+        progress(QStringLiteral("imported %1 queries from %2 (%3 new with %4 URLs, %5 already "
+                                "stored)")
+                     .arg(r.lines.size())
+                     .arg(quoted(options_.inputPath))
+                     .arg(r.added)
+                     .arg(r.urls)
+                     .arg(r.kept));
+        return 0;
+    }
+
+    // The work list of the run: as the window, the queries with a fresh stored result in query
+    // order, then those fetched.
+    int buildWorkList() {
+        const Stamp now = env_.clock();
+        QStringList missing;
+        qsizetype firstMissing = -1;
+        for (qsizetype i = 0; i < lines_.size(); ++i) {
+            TSerpEntry* e = findEntry(store_, lines_[i]);
+            if (e && youngerThan(now, e->Stamp, kFreshnessMs)) {
+                work_.push_back(WorkLine{lines_[i], e});
+            } else {
+                if (firstMissing < 0) {
+                    firstMissing = i;
+                }
+                missing.append(lines_[i]);
+            }
+        }
+        if (missing.isEmpty()) {
+            return 0;
+        }
+        if (!env_.fetch || options_.serviceUrl.isEmpty()) {
+            const QString why =
+                options_.serviceUrl.isEmpty()
+                    ? QStringLiteral("give the service URL with --url to fetch them")
+                    : QStringLiteral("this build of %1 cannot fetch from the service")
+                          .arg(kProgram);
+            return fail(beRunFailed,
+                        QStringLiteral("%1 of %2 queries have no fresh stored result, the first "
+                                       "%3 (query %4); %5")
+                            .arg(missing.size())
+                            .arg(lines_.size())
+                            .arg(quoted(lines_[firstMissing]))
+                            .arg(firstMissing + 1)
+                            .arg(why));
+        }
+        const QString baseUrl =
+            options_.serviceUrl + QStringLiteral("&lr=") + QString::number(options_.region);
+        progress(QStringLiteral("fetching %1 queries").arg(missing.size()));
+        QElapsedTimer shown;
+        shown.start();
+        BatchFetchResult r = env_.fetch(store_, lines_, baseUrl, [&](int done, int total) {
+            if (shown.elapsed() >= 1000 || done == total) {
+                shown.restart();
+                progress(QStringLiteral("fetched %1 of %2").arg(done).arg(total));
+            }
+        });
+        if (!r.ok) {
+            return fail(beRunFailed, r.errorText);
+        }
+        progress(QStringLiteral("fetched %1 of %2 queries").arg(r.answered).arg(r.asked));
+        work_ = std::move(r.workList);
+        runEntries_ = std::move(r.runEntries);
+        return 0;
+    }
+
+    int clusterAndExport() {
+        timer_.restart();
+        const int built = buildWorkList();
+        report_.times.fetch = lap();
+        if (built) {
+            return built;
+        }
+
+        TStringListDynArray groups;
+        GroupingProgress state;
+        progress(QStringLiteral("clustering %1 queries, %2 method, threshold %3")
+                     .arg(work_.size())
+                     .arg(options_.hardMethod ? u"hard"_qs : u"soft"_qs)
+                     .arg(options_.threshold));
+        auto done = std::async(std::launch::async, [&] {
+            runGrouping(work_, groups, options_.hardMethod, options_.threshold, state);
+        });
+        while (done.wait_for(std::chrono::seconds(2)) != std::future_status::ready) {
+            progress(QStringLiteral("clustering: %1 of %2")
+                         .arg(state.FSuccessIterations.load())
+                         .arg(state.FTotalIterations.load()));
+        }
+        done.get();
+        report_.times.cluster = lap();
+        if (state.FStatus.load() != gsSuccess) {
+            return fail(beRunFailed, QStringLiteral("the clustering did not finish"));
+        }
+
+        const ClusterList clusters = assembleClusters(groups);
+        report_.times.assemble = lap();
+        report_.clusters = qsizetype(clusters.size());
+        const bool bucket = !clusters.empty() && clusters.back().caption == unsortedCaption();
+        progress(QStringLiteral("%1 clusters%2")
+                     .arg(clusters.size() - (bucket ? 1 : 0))
+                     .arg(bucket ? QStringLiteral(" and %1 queries left alone")
+                                       .arg(clusters.back().phrases.size())
+                                 : QString()));
+
+        // The same bytes as the window's export of the same tree.
+        const QByteArray bytes = exportBytes(exportText(clusters, store_, options_.language),
+                                             codec_, &report_.exportUtf8);
+        const bool toStdout = options_.outputPath.isEmpty() || options_.outputPath == u"-";
+        if (toStdout) {
+            if (env_.writeOut && !env_.writeOut(bytes)) {
+                return fail(beBadInput, QStringLiteral("cannot write the standard output"));
+            }
+        } else if (std::optional<FileError> e = writeBytesAtomically(options_.outputPath, bytes)) {
+            return fail(beBadInput, e->message());
+        }
+        report_.times.exportCsv = lap();
+        progress(QStringLiteral("exported the tree to %1%2")
+                     .arg(toStdout ? u"the standard output"_qs : quoted(options_.outputPath))
+                     .arg(report_.exportUtf8 ? QStringLiteral(" in UTF-8 (the code page %1 lacks "
+                                                              "some of its characters)")
+                                                   .arg(QString::fromLatin1(options_.codePage))
+                                             : QString()));
+        return 0;
+    }
+
+    int save() {
+        if (!options_.cachePath) {
+            return 0;
+        }
+        timer_.restart();
+        SaveCacheReport r;
+        const std::optional<FileError> e = SaveCache(store_, *options_.cachePath, codec_, &r);
+        report_.times.save = lap();
+        if (e) {
+            return fail(beBadInput, e->message());
+        }
+        progress(
+            QStringLiteral("saved %1 results to %2%3")
+                .arg(r.written)
+                .arg(quoted(*options_.cachePath))
+                .arg(r.skipped
+                         ? QStringLiteral(" (%1 that the file cannot hold left out)").arg(r.skipped)
+                         : QString()));
+        return 0;
+    }
+
+    const BatchOptions& options_;
+    const BatchEnvironment& env_;
+    AnsiCodec codec_;
+    BatchReport report_;
+    QElapsedTimer timer_;
+    ResultStore store_;
+    QStringList lines_;
+    WorkList work_;
+    std::vector<std::unique_ptr<TSerpEntry>> runEntries_;
+};
+
+}  // namespace
+
+BatchDefaults BatchDefaults::system() {
+    BatchDefaults d;
+    d.cachePath = executableDir() + QStringLiteral("cache.txt");
+    d.language = systemUiLanguage();
+    d.codePage = systemAnsiCodePage();
+    return d;
+}
+
+QString batchUsage() {
+    return QStringLiteral(
+        "Usage: kelvara-cli (--queries FILE | --import FILE.csv) [options]\n"
+        "\n"
+        "Clusters search queries by the overlap of their top-10 result URLs and writes the\n"
+        "clusters as the window's CSV export.\n"
+        "\n"
+        "Input (exactly one):\n"
+        "  --queries FILE      one query per line, as in the query box\n"
+        "  --import FILE.csv   queries with their URLs under a header cell \"URL [Yandex]\"\n"
+        "\n"
+        "Options:\n"
+        "  --method soft|hard  clustering method (default soft)\n"
+        "  --threshold K       shared URLs needed, 1 to 10 (default 3 soft, 4 hard)\n"
+        "  --cache FILE        stored results, read first and saved at the end\n"
+        "                      (default cache.txt beside the program)\n"
+        "  --no-cache          neither read nor write a cache\n"
+        "  --url URL           the Yandex.XML service URL, for queries without a fresh result\n"
+        "  --region CODE       search region (default 213)\n"
+        "  --output FILE       where the export goes; - or none: standard output\n"
+        "  --lang en|ru        language of the export's texts (default the interface language)\n"
+        "  --codepage NAME     code page of the files (default the ANSI code page)\n"
+        "  --timings           a last line with the time of each phase\n"
+        "  --quiet             no progress lines (errors are still shown)\n"
+        "  --version           the program's version\n"
+        "  --help              this text\n"
+        "\n"
+        "Exit status: 0 success, 1 the run failed, 2 bad arguments or files.\n");
+}
+
+ParsedArguments parseBatchArguments(const QStringList& arguments, const BatchDefaults& defaults) {
+    ParsedArguments out;
+    BatchOptions o;
+    o.cachePath = defaults.cachePath;
+    o.language = defaults.language;
+    o.codePage = defaults.codePage;
+
+    QStringList seen;
+    std::optional<QString> queries, import, method, threshold, cache, region, lang, codepage;
+    bool noCache = false;
+    auto error = [&out](const QString& why) {
+        out.error = why;
+        return out;
+    };
+    const QStringList withValue = {
+        u"--queries"_qs, u"--import"_qs, u"--method"_qs, u"--threshold"_qs, u"--cache"_qs,
+        u"--url"_qs,     u"--region"_qs, u"--output"_qs, u"--lang"_qs,      u"--codepage"_qs};
+    const QStringList flags = {u"--no-cache"_qs, u"--timings"_qs, u"--quiet"_qs,
+                               u"--version"_qs,  u"--help"_qs,    u"-h"_qs};
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        QString name = arguments[i];
+        std::optional<QString> value;
+        const qsizetype eq = name.indexOf(u'=');
+        if (name.startsWith(u"--") && eq > 2) {
+            value = name.mid(eq + 1);
+            name.truncate(eq);
+        }
+        if (flags.contains(name)) {
+            if (value) {
+                return error(QStringLiteral("%1 takes no value").arg(name));
+            }
+            if (name == u"--help" || name == u"-h") {
+                out.help = true;
+                return out;
+            }
+            if (name == u"--version") {
+                out.version = true;
+                return out;
+            }
+            if (name == u"--no-cache") {
+                noCache = true;
+            } else if (name == u"--timings") {
+                o.timings = true;
+            } else {
+                o.quiet = true;
+            }
+            continue;
+        }
+        if (!withValue.contains(name)) {
+            return error(name.startsWith(u'-')
+                             ? QStringLiteral("unknown option %1").arg(name)
+                             : QStringLiteral("unexpected argument %1").arg(quoted(name)));
+        }
+        if (seen.contains(name)) {
+            return error(QStringLiteral("%1 is given twice").arg(name));
+        }
+        seen.append(name);
+        if (!value) {
+            if (i + 1 >= arguments.size()) {
+                return error(QStringLiteral("%1 needs a value").arg(name));
+            }
+            value = arguments[++i];
+        }
+        if (name == u"--queries") {
+            queries = value;
+        } else if (name == u"--import") {
+            import = value;
+        } else if (name == u"--method") {
+            method = value;
+        } else if (name == u"--threshold") {
+            threshold = value;
+        } else if (name == u"--cache") {
+            cache = value;
+        } else if (name == u"--url") {
+            o.serviceUrl = *value;
+        } else if (name == u"--region") {
+            region = value;
+        } else if (name == u"--output") {
+            o.outputPath = *value;
+        } else if (name == u"--lang") {
+            lang = value;
+        } else {
+            codepage = value;
+        }
+    }
+
+    if (queries.has_value() == import.has_value()) {
+        return error(QStringLiteral("give exactly one of --queries FILE and --import FILE.csv"));
+    }
+    o.source = queries ? BatchOptions::Source::Queries : BatchOptions::Source::Import;
+    o.inputPath = queries ? *queries : *import;
+    if (o.inputPath.isEmpty()) {
+        return error(QStringLiteral("the input file name is empty"));
+    }
+    if (method) {
+        if (*method == u"soft") {
+            o.hardMethod = false;
+        } else if (*method == u"hard") {
+            o.hardMethod = true;
+        } else {
+            return error(QStringLiteral("--method is soft or hard, not %1").arg(quoted(*method)));
+        }
+    }
+    o.threshold = o.hardMethod ? 4 : 3;
+    if (threshold && (!parseInt(*threshold, &o.threshold) || o.threshold < 1 || o.threshold > 10)) {
+        return error(QStringLiteral("--threshold is a whole number from 1 to 10, not %1")
+                         .arg(quoted(*threshold)));
+    }
+    if (noCache && cache) {
+        return error(QStringLiteral("--cache and --no-cache exclude each other"));
+    }
+    if (noCache) {
+        o.cachePath.reset();
+    } else if (cache) {
+        if (cache->isEmpty()) {
+            return error(QStringLiteral("the --cache file name is empty"));
+        }
+        o.cachePath = *cache;
+    }
+    if (region && (!parseInt(*region, &o.region) || o.region < 0)) {
+        return error(QStringLiteral("--region is a region code, a whole number, not %1")
+                         .arg(quoted(*region)));
+    }
+    if (lang) {
+        if (*lang == u"en") {
+            o.language = UiLanguage::English;
+        } else if (*lang == u"ru") {
+            o.language = UiLanguage::Russian;
+        } else {
+            return error(QStringLiteral("--lang is en or ru, not %1").arg(quoted(*lang)));
+        }
+    }
+    if (codepage) {
+        o.codePage = codepage->toLatin1();
+    }
+    // A name the converters do not know would silently read everything as Latin-1.
+    if (o.codePage.isEmpty() || !QStringDecoder(o.codePage.constData()).isValid() ||
+        !QStringEncoder(o.codePage.constData()).isValid()) {
+        return error(
+            QStringLiteral("unknown code page %1").arg(quoted(QString::fromLatin1(o.codePage))));
+    }
+    out.options = std::move(o);
+    return out;
+}
+
+BatchReport runBatch(const BatchOptions& options, const BatchEnvironment& environment) {
+    return Run(options, environment).go();
+}
+
+int batchMain(const QStringList& arguments, const BatchDefaults& defaults,
+              const BatchEnvironment& environment) {
+    const ParsedArguments parsed = parseBatchArguments(arguments, defaults);
+    auto err = [&](const QString& line) {
+        if (environment.writeErr) {
+            environment.writeErr(line);
+        }
+    };
+    if (parsed.help || parsed.version) {
+        const QString text = parsed.help
+                                 ? batchUsage()
+                                 : QStringLiteral("%1 %2\n").arg(kProgram, GetVersionText(false));
+        if (environment.writeOut && !environment.writeOut(text.toUtf8())) {
+            return beBadInput;
+        }
+        return beSuccess;
+    }
+    if (!parsed.options) {
+        err(QStringLiteral("%1: %2").arg(kProgram, parsed.error));
+        err(QStringLiteral("Run \"%1 --help\" for the options.").arg(kProgram));
+        return beBadInput;
+    }
+    return runBatch(*parsed.options, environment).exitCode;
+}
+
+}  // namespace kelvara

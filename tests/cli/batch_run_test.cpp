@@ -1,0 +1,333 @@
+#include "table/batch_run.h"
+
+#include "clustering/assembly.h"
+#include "clustering/engine.h"
+#include "search/cache.h"
+#include "support/temp_dir.h"
+#include "table/csv_export.h"
+#include "table/query_import.h"
+
+#include <gtest/gtest.h>
+
+using namespace kelvara;
+
+namespace {
+
+const QByteArray kCp1251 = "windows-1251";
+
+// Three topics: four queries sharing five URLs, three sharing four, and two loners.
+QByteArray topicalImport() {
+    QString text = u"Запрос;Частота;URL [Yandex]\r\n"_qs;
+    auto block = [&text](const QString& query, const QStringList& urls) {
+        text += query + u";10;\r\n"_qs;
+        for (const QString& u : urls) {
+            text += u";;"_qs + u + u"\r\n"_qs;
+        }
+    };
+    const QStringList windows = {u"http://okna.ru/"_qs, u"http://okna-moscow.ru/pvc"_qs,
+                                 u"http://plastic.ru/"_qs, u"http://ramy.ru/okna"_qs,
+                                 u"http://steklo.ru/"_qs};
+    const QStringList doors = {u"http://dveri.ru/"_qs, u"http://dveri.ru/metal"_qs,
+                               u"http://vhod.ru/"_qs, u"http://zamki.ru/dveri"_qs};
+    block(u"пластиковые окна"_qs, windows + QStringList{u"http://a1.ru/"_qs});
+    block(u"окна пвх"_qs, windows + QStringList{u"http://a2.ru/"_qs});
+    block(u"купить пластиковые окна"_qs, windows);
+    block(u"окна пвх цена"_qs, windows + QStringList{u"http://a3.ru/x"_qs});
+    block(u"двери входные"_qs, doors);
+    block(u"металлические двери"_qs, doors + QStringList{u"http://b1.ru/"_qs});
+    block(u"купить входную дверь"_qs, doors);
+    block(u"погода"_qs, {u"http://pogoda.ru/"_qs, u"http://meteo.ru/"_qs});
+    block(u"курс доллара"_qs, {u"http://cbr.ru/"_qs});
+    return AnsiCodec(kCp1251).encode(text);
+}
+
+struct Captured {
+    QByteArray out;
+    QStringList err;
+    BatchEnvironment env() {
+        BatchEnvironment e;
+        e.writeOut = [this](QByteArrayView b) {
+            out += b;
+            return true;
+        };
+        e.writeErr = [this](const QString& line) { err.append(line); };
+        return e;
+    }
+};
+
+BatchDefaults testDefaults(const test::TempDir& dir) {
+    BatchDefaults d;
+    d.cachePath = dir.path(u"cache.txt"_qs);
+    d.language = UiLanguage::Russian;
+    d.codePage = kCp1251;
+    return d;
+}
+
+// What the window would write for the same file: import, cluster, assemble, export.
+QByteArray windowExport(const QString& csv, bool hard, int threshold) {
+    ResultStore store;
+    const ImportResult imported = ImportCsv(csv, store, systemClock(), AnsiCodec(kCp1251));
+    WorkList work;
+    for (const QString& line : imported.lines) {
+        work.push_back({line, findEntry(store, line)});
+    }
+    TStringListDynArray groups;
+    GroupingProgress progress;
+    runGrouping(work, groups, hard, threshold, progress);
+    const ClusterList clusters = assembleClusters(groups);
+    return exportBytes(exportText(clusters, store, UiLanguage::Russian), AnsiCodec(kCp1251));
+}
+
+TEST(BatchRun, ImportClusterAndExportAsTheWindowDoes) {
+    test::TempDir dir;
+    const QString csv = dir.write(u"in.csv"_qs, topicalImport());
+    for (const bool hard : {false, true}) {
+        Captured io;
+        const QString out = dir.path(hard ? u"hard.csv"_qs : u"soft.csv"_qs);
+        const int code = batchMain({u"--import"_qs, csv, u"--method"_qs,
+                                    hard ? u"hard"_qs : u"soft"_qs, u"--output"_qs, out},
+                                   testDefaults(dir), io.env());
+        ASSERT_EQ(code, beSuccess) << io.err.join(u'\n').toStdString();
+        const QByteArray bytes = dir.read(QFileInfo(out).fileName());
+        EXPECT_EQ(bytes, windowExport(csv, hard, hard ? 4 : 3));
+
+        const QString text = AnsiCodec(kCp1251).decode(bytes);
+        EXPECT_TRUE(text.startsWith(
+            u"Результат кластеризации запросов\r\n\r\nГруппа;Запрос;Главных\r\n"_qs));
+        EXPECT_TRUE(text.contains(u"окна пвх (4);пластиковые окна;4\r\n"_qs));
+        EXPECT_TRUE(text.contains(u"окна пвх (4);окна пвх цена;3\r\n"_qs));
+        EXPECT_TRUE(text.contains(u"двери входные (3);металлические двери;3\r\n"_qs));
+        EXPECT_TRUE(text.contains(u"[ неотсортированные ] (2);погода;2\r\n"_qs));
+        EXPECT_TRUE(text.endsWith(u"\r\nКластеризованно при помощи www.tarvelo.example\r\n"_qs));
+        EXPECT_TRUE(io.out.isEmpty());
+        // The imported results reach the cache.
+        ResultStore cached;
+        loadCacheText(cached, AnsiCodec(kCp1251).decode(dir.read(u"cache.txt"_qs)), CurrentStamp());
+        EXPECT_EQ(cached.size(), 9);
+    }
+}
+
+TEST(BatchRun, StandardOutputGetsTheSameBytes) {
+    test::TempDir dir;
+    const QString csv = dir.write(u"in.csv"_qs, topicalImport());
+    Captured io;
+    ASSERT_EQ(batchMain({u"--import"_qs, csv, u"--no-cache"_qs, u"--output"_qs, u"-"_qs},
+                        testDefaults(dir), io.env()),
+              beSuccess);
+    EXPECT_EQ(io.out, windowExport(csv, false, 3));
+    EXPECT_FALSE(QFile::exists(dir.path(u"cache.txt"_qs)));
+}
+
+TEST(BatchRun, QueriesFromTheCacheInQueryOrder) {
+    test::TempDir dir;
+    const Stamp now = CurrentStamp();
+    QString cache;
+    for (const char16_t* q : {u"alpha one", u"alpha two", u"beta"}) {
+        cache += QString::number(now - 1000) + u';' + QString::fromUtf16(q);
+        const bool alpha = QString::fromUtf16(q).startsWith(u"alpha");
+        for (int i = 0; i < 5; ++i) {
+            cache += alpha ? u";http://alpha%1.ru/"_qs.arg(i) : u";http://beta%1.ru/p"_qs.arg(i);
+        }
+        cache += u"\r\n"_qs;
+    }
+    dir.write(u"cache.txt"_qs, cache.toLatin1());
+    // Lines unchanged: another letter case, a repeat; no empty line after the last line end.
+    dir.write(u"q.txt"_qs, "ALPHA TWO\r\nbeta\nalpha one\r\nbeta\r\n");
+    Captured io;
+    ASSERT_EQ(batchMain({u"--queries"_qs, dir.path(u"q.txt"_qs), u"--lang"_qs, u"en"_qs,
+                         u"--codepage"_qs, u"windows-1252"_qs, u"--threshold"_qs, u"5"_qs},
+                        testDefaults(dir), io.env()),
+              beSuccess)
+        << io.err.join(u'\n').toStdString();
+    const QString text = QString::fromLatin1(io.out);
+    EXPECT_TRUE(text.contains(u"ALPHA TWO (2);ALPHA TWO;5\r\nALPHA TWO (2);alpha one;5\r\n"_qs))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(u"beta (2);beta;0\r\nbeta (2);beta;0\r\n"_qs)) << text.toStdString();
+}
+
+TEST(BatchRun, AMissingResultWithoutAServiceFailsAndTheCacheIsStillSaved) {
+    test::TempDir dir;
+    const Stamp now = CurrentStamp();
+    const QString fresh = QString::number(now - 1000) + u";known;http://a.ru/;http://b.ru/\r\n"_qs;
+    const QString expired = QString::number(now - 8 * kMsPerDay) + u";expired;http://c.ru/\r\n"_qs;
+    dir.write(u"cache.txt"_qs, (fresh + expired).toLatin1());
+    dir.write(u"q.txt"_qs, "known\r\nunknown\r\n");
+    Captured io;
+    EXPECT_EQ(batchMain({u"--queries"_qs, dir.path(u"q.txt"_qs)}, testDefaults(dir), io.env()),
+              beRunFailed);
+    EXPECT_TRUE(io.err.join(u'\n').contains(u"\"unknown\""_qs)) << io.err.join(u'\n').toStdString();
+    EXPECT_TRUE(io.err.join(u'\n').contains(u"--url"_qs));
+    EXPECT_TRUE(io.out.isEmpty());
+    // Saved: the expired line is gone, the fresh one stays.
+    EXPECT_EQ(QString::fromLatin1(dir.read(u"cache.txt"_qs)), fresh);
+}
+
+// The fetch plugs in through BatchEnvironment::fetch; what it fetched before failing is kept.
+TEST(BatchRun, AFailedFetchKeepsWhatItFetched) {
+    test::TempDir dir;
+    dir.write(u"q.txt"_qs, "first\r\nsecond\r\n");
+    Captured io;
+    BatchEnvironment env = io.env();
+    QString askedUrl;
+    env.fetch = [&](ResultStore& store, const QStringList& lines, const QString& baseUrl,
+                    const std::function<void(int, int)>& progress) {
+        askedUrl = baseUrl;
+        EXPECT_EQ(lines, (QStringList{u"first"_qs, u"second"_qs}));
+        auto e = std::make_unique<TSerpEntry>(CurrentStamp());
+        e->Urls.add(u"http://first.ru/"_qs);
+        store.add(u"first"_qs, std::move(e));
+        progress(1, 2);
+        BatchFetchResult r;
+        r.ok = false;
+        r.errorText = u"Ошибка: не удалось установить подключение к сервису Яндекс"_qs;
+        return r;
+    };
+    EXPECT_EQ(batchMain({u"--queries"_qs, dir.path(u"q.txt"_qs), u"--url"_qs,
+                         u"http://127.0.0.1:1/search?user=u&key=k"_qs, u"--region"_qs, u"2"_qs},
+                        testDefaults(dir), env),
+              beRunFailed);
+    EXPECT_EQ(askedUrl, u"http://127.0.0.1:1/search?user=u&key=k&lr=2"_qs);
+    EXPECT_TRUE(io.err.join(u'\n').contains(u"не удалось установить подключение"_qs));
+    EXPECT_TRUE(AnsiCodec(kCp1251)
+                    .decode(dir.read(u"cache.txt"_qs))
+                    .contains(u";first;http://first.ru/"_qs));
+}
+
+TEST(BatchRun, ASuccessfulFetchGivesTheRunItsWorkList) {
+    test::TempDir dir;
+    dir.write(u"q.txt"_qs, "one\r\ntwo\r\n");
+    Captured io;
+    BatchEnvironment env = io.env();
+    env.fetch = [&](ResultStore& store, const QStringList& lines, const QString&,
+                    const std::function<void(int, int)>&) {
+        BatchFetchResult r;
+        r.asked = r.answered = int(lines.size());
+        for (const QString& q : lines) {
+            auto e = std::make_unique<TSerpEntry>(CurrentStamp());
+            for (int i = 0; i < 4; ++i) {
+                e->Urls.add(u"http://shared%1.ru/"_qs.arg(i));
+            }
+            TSerpEntry* raw = e.get();
+            store.add(q, std::move(e));
+            r.workList.push_back({q, raw});
+        }
+        return r;
+    };
+    ASSERT_EQ(batchMain({u"--queries"_qs, dir.path(u"q.txt"_qs), u"--url"_qs, u"http://x/?a=b"_qs,
+                         u"--lang"_qs, u"en"_qs},
+                        testDefaults(dir), env),
+              beSuccess);
+    EXPECT_TRUE(QString::fromLatin1(io.out).contains(u"one (2);one;4\r\none (2);two;4\r\n"_qs));
+}
+
+TEST(BatchRun, BadInputFilesExitTwoNamingTheFile) {
+    test::TempDir dir;
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        const char16_t* said;
+    };
+    const Case cases[] = {
+        {"empty.csv", "", u"no table"},
+        {"lone.csv", "just one value", u"no table"},
+        {"no-url.csv", "Query;URL\r\nq;\r\n;http://a.ru/\r\n", u"URL [Yandex]"},
+        {"bom.csv", "\xEF\xBB\xBFURL [Yandex];Query\r\n;http://a.ru/\r\n", u"byte-order mark"},
+        {"lf.csv", "Query;URL [Yandex]\nq;\n;http://a.ru/\n", u"LF"},
+        {"header.csv", "Query;URL [Yandex]\r\n;http://a.ru/\r\n", u"no query row"},
+        {"nul.csv", QByteArray("\0\0\0;\0\r\n\0", 8), u"URL [Yandex]"},
+    };
+    for (const Case& c : cases) {
+        const QString path = dir.write(QString::fromLatin1(c.name), c.bytes);
+        Captured io;
+        EXPECT_EQ(batchMain({u"--import"_qs, path, u"--no-cache"_qs}, testDefaults(dir), io.env()),
+                  beBadInput)
+            << c.name;
+        const QString said = io.err.join(u'\n');
+        EXPECT_TRUE(said.contains(path)) << said.toStdString();
+        EXPECT_TRUE(said.contains(QString::fromUtf16(c.said))) << said.toStdString();
+    }
+    // Files that cannot be read at all.
+    for (const QStringList& args : {QStringList{u"--import"_qs, dir.path(u"missing.csv"_qs)},
+                                    QStringList{u"--queries"_qs, dir.path(u"missing.txt"_qs)},
+                                    QStringList{u"--queries"_qs, dir.root()}}) {
+        Captured io;
+        EXPECT_EQ(batchMain(args + QStringList{u"--no-cache"_qs}, testDefaults(dir), io.env()),
+                  beBadInput);
+        EXPECT_TRUE(io.err.join(u'\n').contains(args[1])) << io.err.join(u'\n').toStdString();
+    }
+    // An output that cannot be written.
+    const QString csv = dir.write(u"in.csv"_qs, topicalImport());
+    Captured io;
+    const QString bad = dir.path(u"no-folder/out.csv"_qs);
+    EXPECT_EQ(batchMain({u"--import"_qs, csv, u"--output"_qs, bad, u"--no-cache"_qs},
+                        testDefaults(dir), io.env()),
+              beBadInput);
+    EXPECT_TRUE(io.err.join(u'\n').contains(bad));
+}
+
+TEST(BatchArguments, Defaults) {
+    BatchDefaults d;
+    d.cachePath = u"/opt/kelvara/cache.txt"_qs;
+    d.language = UiLanguage::Russian;
+    d.codePage = kCp1251;
+    const ParsedArguments soft = parseBatchArguments({u"--queries"_qs, u"q.txt"_qs}, d);
+    ASSERT_TRUE(soft.options) << soft.error.toStdString();
+    EXPECT_EQ(soft.options->source, BatchOptions::Source::Queries);
+    EXPECT_FALSE(soft.options->hardMethod);
+    EXPECT_EQ(soft.options->threshold, 3);
+    EXPECT_EQ(soft.options->cachePath, u"/opt/kelvara/cache.txt"_qs);
+    EXPECT_EQ(soft.options->region, 213);
+    EXPECT_EQ(soft.options->language, UiLanguage::Russian);
+    EXPECT_EQ(soft.options->codePage, kCp1251);
+    EXPECT_TRUE(soft.options->outputPath.isEmpty());
+
+    const ParsedArguments hard = parseBatchArguments(
+        {u"--import=x.csv"_qs, u"--method"_qs, u"hard"_qs, u"--no-cache"_qs, u"--lang=en"_qs,
+         u"--region"_qs, u"2"_qs, u"--output"_qs, u"-"_qs, u"--codepage"_qs, u"windows-1252"_qs},
+        d);
+    ASSERT_TRUE(hard.options) << hard.error.toStdString();
+    EXPECT_EQ(hard.options->source, BatchOptions::Source::Import);
+    EXPECT_EQ(hard.options->inputPath, u"x.csv"_qs);
+    EXPECT_TRUE(hard.options->hardMethod);
+    EXPECT_EQ(hard.options->threshold, 4);
+    EXPECT_FALSE(hard.options->cachePath);
+    EXPECT_EQ(hard.options->region, 2);
+    EXPECT_EQ(hard.options->language, UiLanguage::English);
+
+    const ParsedArguments k = parseBatchArguments(
+        {u"--queries"_qs, u"q"_qs, u"--threshold"_qs, u"10"_qs, u"--cache"_qs, u"c.txt"_qs}, d);
+    ASSERT_TRUE(k.options);
+    EXPECT_EQ(k.options->threshold, 10);
+    EXPECT_EQ(k.options->cachePath, u"c.txt"_qs);
+    EXPECT_TRUE(parseBatchArguments({u"--help"_qs}, d).help);
+}
+
+TEST(BatchArguments, BadArgumentsExitTwo) {
+    const QStringList bad[] = {
+        {},
+        {u"--queries"_qs, u"q"_qs, u"--import"_qs, u"i.csv"_qs},
+        {u"--queries"_qs},
+        {u"--queries"_qs, u"q"_qs, u"--threshold"_qs, u"0"_qs},
+        {u"--queries"_qs, u"q"_qs, u"--threshold"_qs, u"11"_qs},
+        {u"--queries"_qs, u"q"_qs, u"--threshold"_qs, u"3x"_qs},
+        {u"--queries"_qs, u"q"_qs, u"--method"_qs, u"Soft"_qs},
+        {u"--queries"_qs, u"q"_qs, u"--lang"_qs, u"de"_qs},
+        {u"--queries"_qs, u"q"_qs, u"--codepage"_qs, u"no-such-code-page"_qs},
+        {u"--queries"_qs, u"q"_qs, u"--region"_qs, u"-1"_qs},
+        {u"--queries"_qs, u"q"_qs, u"--cache"_qs, u"c"_qs, u"--no-cache"_qs},
+        {u"--queries"_qs, u"q"_qs, u"--queries"_qs, u"r"_qs},
+        {u"--queries"_qs, u"q"_qs, u"--frobnicate"_qs},
+        {u"--queries"_qs, u"q"_qs, u"stray"_qs},
+        {u"--queries"_qs, u"q"_qs, u"--quiet=yes"_qs},
+    };
+    test::TempDir dir;
+    for (const QStringList& args : bad) {
+        Captured io;
+        EXPECT_EQ(batchMain(args, testDefaults(dir), io.env()), beBadInput)
+            << args.join(u' ').toStdString();
+        ASSERT_FALSE(io.err.isEmpty());
+        EXPECT_TRUE(io.err.last().contains(u"--help"_qs));
+    }
+}
+
+}  // namespace
