@@ -1,0 +1,347 @@
+// The worker over real sockets, against the loopback service double.
+#include "search/yandex_thread.h"
+#include "search/yandex_worker.h"
+
+#include "support/service_double.h"
+
+#include <gtest/gtest.h>
+#include <QDeadlineTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <thread>
+
+namespace kelvara {
+namespace {
+
+using test::ServiceAnswer;
+using test::ServiceDouble;
+
+constexpr Stamp kNow = 739'000 * kMsPerDay + 500;
+
+FetchList linesOf(const QStringList& texts) {
+    FetchList list;
+    for (const QString& t : texts) {
+        list.push_back({t, nullptr});
+    }
+    return list;
+}
+
+// The program's transport, trusting the test CA; pauses are recorded and skipped unless asked.
+struct Client {
+    std::vector<int> pauses;
+    bool realPauses = false;
+    CurlTransportOptions options;
+    Client() { options.caFile = ServiceDouble::caFile(); }
+    SearchContext context() {
+        SearchContext c;
+        c.transport = std::make_shared<CurlTransport>(options);
+        c.clock = [] { return kNow; };
+        c.codePage = "windows-1251";
+        c.pause = [this](int ms) {
+            pauses.push_back(ms);
+            if (realPauses) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+            }
+        };
+        return c;
+    }
+};
+
+QString base(const ServiceDouble& service) {
+    return service.searchUrl() + u"&lr=213"_qs;
+}
+
+TEST(YandexWorkerOverSockets, EmptyListEndsInSuccessAtOnce) {
+    ServiceDouble service;
+    Client setup;
+    FetchList list;
+    YandexWorker worker(base(service), list, setup.context());
+    worker.Execute();
+    EXPECT_EQ(worker.FStatus.load(), ysSuccess);
+    EXPECT_EQ(worker.FTotalQueries, 0);
+    EXPECT_EQ(service.requestCount(), 0);
+}
+
+TEST(YandexWorkerOverSockets, AnswersEveryQueryWithSortedMergedUrls) {
+    ServiceDouble service;
+    service.script(u"купить кофе"_qs,
+                   {ServiceAnswer::urls({u"https://shop.example/coffee"_qs,
+                                         u"https://Beans.example/"_qs, u"https://beans.example/"_qs,
+                                         u"https://arabica.example/buy?a=1&b=2"_qs})});
+    service.script(u"a b"_qs, {ServiceAnswer::urls({u"https://ab.example/"_qs})});
+    Client setup;
+    FetchList list = linesOf({u"купить кофе"_qs, u"a b"_qs});
+    YandexWorker worker(base(service), list, setup.context());
+    worker.Execute();
+
+    EXPECT_EQ(worker.FStatus.load(), ysSuccess);
+    EXPECT_EQ(worker.FSuccessQueries.load(), 2);
+    ASSERT_TRUE(list[0].entry);
+    EXPECT_EQ(list[0].entry->Urls.texts(),
+              (QStringList{u"https://arabica.example/buy?a=1&b=2"_qs, u"https://Beans.example/"_qs,
+                           u"https://shop.example/coffee"_qs}));
+    EXPECT_EQ(list[0].entry->Stamp, kNow);
+    ASSERT_TRUE(list[1].entry);
+    EXPECT_TRUE(setup.pauses.empty());
+
+    const auto requests = service.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].method, u"GET"_qs);
+    EXPECT_EQ(requests[0].path, u"/search/xml"_qs);
+    QStringList names;
+    for (const auto& [name, value] : requests[0].params) {
+        names.append(name);
+    }
+    EXPECT_EQ(names, (QStringList{u"user"_qs, u"key"_qs, u"lr"_qs, u"query"_qs, u"l10n"_qs,
+                                  u"sortby"_qs, u"filter"_qs, u"groupby"_qs}));
+    EXPECT_EQ(requests[0].param(u"groupby"_qs),
+              u"attr=d.mode=deep.groups-on-page=10.docs-in-group=1"_qs);
+    EXPECT_TRUE(requests[1].target.contains("&query=a%20b&")) << requests[1].target.constData();
+}
+
+TEST(YandexWorkerOverSockets, RetriesA503AfterARealPause) {
+    ServiceDouble service;
+    service.script(u"q"_qs,
+                   {ServiceAnswer::withStatus(503), ServiceAnswer::urls({u"https://q/"_qs})});
+    Client setup;
+    setup.realPauses = true;
+    FetchList list = linesOf({u"q"_qs});
+    YandexWorker worker(base(service), list, setup.context());
+    worker.Execute();
+    EXPECT_EQ(worker.FStatus.load(), ysSuccess);
+    EXPECT_TRUE(list[0].entry);
+    EXPECT_EQ(setup.pauses, std::vector<int>{200});
+    const auto requests = service.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    const auto gap =
+        std::chrono::duration_cast<std::chrono::milliseconds>(requests[1].at - requests[0].at);
+    RecordProperty("pause_ms", int(gap.count()));
+}
+
+TEST(YandexWorkerOverSockets, FourFailuresEndInConnectErrorAndKeepEarlierLines) {
+    ServiceDouble service;
+    service.script(u"first"_qs, {ServiceAnswer::urls({u"https://1/"_qs})});
+    service.script(u"second"_qs, {ServiceAnswer::withStatus(503)});
+    service.script(u"third"_qs, {ServiceAnswer::urls({u"https://3/"_qs})});
+    Client setup;
+    FetchList list = linesOf({u"first"_qs, u"second"_qs, u"third"_qs});
+    YandexWorker worker(base(service), list, setup.context());
+    worker.Execute();
+    EXPECT_EQ(worker.FStatus.load(), ysError);
+    EXPECT_EQ(worker.FErrorCode.load(), yrConnect);
+    EXPECT_EQ(worker.ErrorText(), QString());
+    EXPECT_EQ(worker.FSuccessQueries.load(), 1);
+    EXPECT_EQ(setup.pauses, (std::vector<int>{200, 1000, 1000}));
+    EXPECT_TRUE(list[0].entry);
+    EXPECT_FALSE(list[1].entry);
+    EXPECT_FALSE(list[2].entry);
+    EXPECT_EQ(service.requestCount(), 5) << "the third query is never asked";
+}
+
+TEST(YandexWorkerOverSockets, ServiceErrorsAndBrokenAnswers) {
+    struct Case {
+        const char* name;
+        ServiceAnswer answer;
+        TYandexStatus status;
+        TYandexError error;
+        QString text;
+        int requests;
+    };
+    ServiceAnswer cut = ServiceAnswer::urls({u"https://a/"_qs, u"https://b/"_qs});
+    cut.body.chop(cut.body.size() / 3);
+    const Case cases[] = {
+        {"error element", ServiceAnswer::error(32, u"Лимит запросов исчерпан"_qs), ysError,
+         yrMessage, u"Лимит запросов исчерпан"_qs, 4},
+        {"code 15: nothing found",
+         ServiceAnswer::error(15, u"Sorry, there are no results"_qs),
+         ysSuccess,
+         yrConnect,
+         {},
+         1},
+        {"HTML with status 200", ServiceAnswer::html(), ysError, yrDomXml, {}, 4},
+        {"cut-off XML", cut, ysError, yrDomXml, {}, 4},
+    };
+    for (const Case& c : cases) {
+        ServiceDouble service;
+        service.script(u"q"_qs, {c.answer});
+        Client setup;
+        FetchList list = linesOf({u"q"_qs});
+        YandexWorker worker(base(service), list, setup.context());
+        worker.Execute();
+        EXPECT_EQ(worker.FStatus.load(), c.status) << c.name;
+        if (c.status == ysError) {
+            EXPECT_EQ(worker.FErrorCode.load(), c.error) << c.name;
+        } else {
+            EXPECT_EQ(worker.FSuccessQueries.load(), 1) << c.name;
+        }
+        EXPECT_EQ(worker.ErrorText(), c.text) << c.name;
+        EXPECT_FALSE(list[0].entry) << c.name;
+        EXPECT_EQ(service.requestCount(), c.requests) << c.name;
+    }
+}
+
+TEST(YandexWorkerOverSockets, HttpsWithTheTestCa) {
+    ServiceDouble service(ServiceDouble::Tls::Trusted);
+    service.script(u"q"_qs, {ServiceAnswer::urls({u"https://secure.example/"_qs})});
+    Client setup;
+    FetchList list = linesOf({u"q"_qs});
+    YandexWorker worker(base(service), list, setup.context());
+    worker.Execute();
+    EXPECT_EQ(worker.FStatus.load(), ysSuccess);
+    ASSERT_TRUE(list[0].entry);
+    EXPECT_EQ(list[0].entry->Urls.texts(), QStringList{u"https://secure.example/"_qs});
+}
+
+TEST(YandexWorkerOverSockets, HttpsWithAnUntrustedCertificateFailsAsConnect) {
+    ServiceDouble service(ServiceDouble::Tls::Untrusted);
+    service.script(u"q"_qs, {ServiceAnswer::urls({u"https://x/"_qs})});
+    Client setup;
+    FetchList list = linesOf({u"q"_qs});
+    YandexWorker worker(base(service), list, setup.context());
+    worker.Execute();
+    EXPECT_EQ(worker.FStatus.load(), ysError);
+    EXPECT_EQ(worker.FErrorCode.load(), yrConnect);
+    EXPECT_EQ(service.requestCount(), 0) << "no request may pass an unverified connection";
+}
+
+TEST(YandexWorkerOverSockets, RestFormSendsBodyAndHeaderAndReadsTheBase64Answer) {
+    ServiceDouble service;
+    service.script(u"купить кофе"_qs,
+                   {ServiceAnswer::urls({u"https://b.example/"_qs, u"https://a.example/"_qs})});
+    service.script(u"broken"_qs, {ServiceAnswer::html()});
+    Client setup;
+    FetchList list = linesOf({u"купить кофе"_qs, u"broken"_qs});
+    YandexWorker worker(service.restUrl() + u"&lr=213"_qs, list, setup.context());
+    worker.Execute();
+
+    ASSERT_TRUE(list[0].entry);
+    EXPECT_EQ(list[0].entry->Urls.texts(),
+              (QStringList{u"https://a.example/"_qs, u"https://b.example/"_qs}));
+    EXPECT_EQ(worker.FSuccessQueries.load(), 1);
+    EXPECT_EQ(worker.FStatus.load(), ysError);
+    EXPECT_EQ(worker.FErrorCode.load(), yrDomXml) << "a 200 that is not JSON with rawData";
+
+    const auto requests = service.requests();
+    ASSERT_EQ(requests.size(), 5u);
+    const test::RecordedRequest& r = requests[0];
+    EXPECT_EQ(r.method, u"POST"_qs);
+    EXPECT_EQ(r.target, "/v2/web/search") << "nothing of the configured query part in the URL";
+    EXPECT_EQ(r.header("Authorization"), "Api-Key SECRET-KEY-123");
+    EXPECT_EQ(r.header("Content-Type"), "application/json");
+    EXPECT_FALSE(r.body.contains("SECRET-KEY-123"));
+    const QJsonObject body = QJsonDocument::fromJson(r.body).object();
+    EXPECT_EQ(body.value(u"query").toObject().value(u"queryText").toString(), u"купить кофе"_qs);
+    EXPECT_EQ(body.value(u"folderId").toString(), u"folder-7"_qs);
+    EXPECT_EQ(body.value(u"region").toString(), u"213"_qs);
+}
+
+TEST(YandexWorkerOverSockets, RestFormErrorElementInsideRawData) {
+    ServiceDouble service;
+    service.script(u"q"_qs, {ServiceAnswer::error(55, u"Quota exceeded"_qs)});
+    Client setup;
+    FetchList list = linesOf({u"q"_qs});
+    YandexWorker worker(service.restUrl() + u"&lr=2"_qs, list, setup.context());
+    worker.Execute();
+    EXPECT_EQ(worker.FStatus.load(), ysError);
+    EXPECT_EQ(worker.FErrorCode.load(), yrMessage);
+    EXPECT_EQ(worker.ErrorText(), u"Quota exceeded"_qs);
+}
+
+// The thread: polled from this thread while it works, stopped during a pause and during an
+// answer that never finishes.
+bool waitForRequests(const ServiceDouble& service, int n) {
+    for (int i = 0; i < 3000 && service.requestCount() < n; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return service.requestCount() >= n;
+}
+
+TEST(YandexThread, PollsToAnErrorWhoseKindAndTextAreVisibleWithTheStatus) {
+    ServiceDouble service;
+    service.script(u"a"_qs, {ServiceAnswer::urls({u"https://a/"_qs})});
+    service.script(u"b"_qs, {ServiceAnswer::error(31, u"Key is blocked"_qs)});
+    Client setup;
+    FetchList list = linesOf({u"a"_qs, u"b"_qs});
+    TYandexThread thread(base(service), list, setup.context());
+    EXPECT_EQ(thread.FTotalQueries, 2);
+    int lastDone = 0;
+    while (thread.FStatus.load(std::memory_order_acquire) == ysProcess) {
+        const int done = thread.FSuccessQueries.load(std::memory_order_acquire);
+        EXPECT_GE(done, lastDone);
+        lastDone = done;
+        std::this_thread::yield();
+    }
+    // Read without waiting for the thread: the status announces the kind and the text.
+    EXPECT_EQ(thread.FStatus.load(), ysError);
+    EXPECT_EQ(thread.FErrorCode.load(), yrMessage);
+    EXPECT_EQ(thread.ErrorText(), u"Key is blocked"_qs);
+    thread.wait();
+    EXPECT_TRUE(list[0].entry);
+    EXPECT_FALSE(list[1].entry);
+}
+
+TEST(YandexThread, TerminationDuringAPauseLeavesTheRestUnasked) {
+    ServiceDouble service;
+    service.script(u"a"_qs, {ServiceAnswer::withStatus(503)});
+    Client setup;
+    setup.realPauses = true;
+    FetchList list = linesOf({u"a"_qs, u"b"_qs});
+    TYandexThread thread(base(service), list, setup.context());
+    ASSERT_TRUE(waitForRequests(service, 1));
+    thread.Terminate();
+    thread.wait();
+    EXPECT_EQ(thread.FStatus.load(), ysProcess);
+    EXPECT_EQ(thread.FSuccessQueries.load(), 0);
+    EXPECT_LE(service.requestCount(), 2);
+    EXPECT_FALSE(list[0].entry);
+}
+
+TEST(YandexThread, TerminationAbortsAnAnswerThatNeverFinishes) {
+    struct Case {
+        const char* name;
+        ServiceAnswer answer;
+    };
+    ServiceAnswer hanging = ServiceAnswer::urls({u"https://a/"_qs});
+    hanging.neverFinish = true;
+    ServiceAnswer slow = ServiceAnswer::urls({u"https://a/"_qs});
+    slow.delayMs = 120'000;
+    const Case cases[] = {{"body never finishes", hanging}, {"answer never starts", slow}};
+    for (const Case& c : cases) {
+        ServiceDouble service;
+        service.script(u"first"_qs, {ServiceAnswer::urls({u"https://1/"_qs})});
+        service.script(u"slow"_qs, {c.answer});
+        Client setup;
+        setup.options.lowSpeedTimeS = 600;  // only the abort can end the request
+        FetchList list = linesOf({u"first"_qs, u"slow"_qs, u"never"_qs});
+        TYandexThread thread(base(service), list, setup.context());
+        ASSERT_TRUE(waitForRequests(service, 2)) << c.name;
+        thread.requestInterruption();  // the Qt way works as well as Terminate()
+        // Guard against a hang only; the abort takes about a second at most.
+        ASSERT_TRUE(thread.wait(QDeadlineTimer(60'000))) << c.name;
+        EXPECT_EQ(thread.FStatus.load(), ysProcess) << c.name;
+        EXPECT_EQ(thread.FSuccessQueries.load(), 1) << c.name;
+        EXPECT_TRUE(list[0].entry) << c.name;
+        EXPECT_FALSE(list[1].entry) << c.name;
+        EXPECT_TRUE(setup.pauses.empty()) << c.name << ": the aborted line is not retried";
+        EXPECT_EQ(service.requestCount(), 2) << c.name;
+    }
+}
+
+TEST(YandexThread, ReleasingARunningWorkerStopsAndWaitsForIt) {
+    ServiceDouble service;
+    ServiceAnswer hanging = ServiceAnswer::urls({u"https://a/"_qs});
+    hanging.neverFinish = true;
+    service.script(u"q"_qs, {hanging});
+    Client setup;
+    setup.options.lowSpeedTimeS = 600;
+    FetchList list = linesOf({u"q"_qs});
+    {
+        auto thread = std::make_unique<TYandexThread>(base(service), list, setup.context());
+        ASSERT_TRUE(waitForRequests(service, 1));
+    }
+    EXPECT_FALSE(list[0].entry);
+}
+
+}  // namespace
+}  // namespace kelvara

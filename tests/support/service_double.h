@@ -1,0 +1,113 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+}  // namespace httplib
+
+namespace kelvara::test {
+
+// An XML answer of the search service with one group per URL (the first document of each).
+QByteArray xmlWithUrls(const QStringList& urls);
+// An answer that holds an error element.
+QByteArray xmlWithError(int code, const QString& text);
+// What a captcha page or a proxy's notice looks like: HTML, not XML.
+QByteArray htmlPage();
+
+// One scripted answer of the double.
+struct ServiceAnswer {
+    int status = 200;
+    QByteArray body;
+    QByteArray contentType = "text/xml; charset=utf-8";
+    int delayMs = 0;           // before the answer starts
+    bool neverFinish = false;  // sends the head and part of the body, then nothing more
+    // For a REST request an answer of status 200 is sent as {"rawData": Base64 of body}; raw
+    // sends the body as it is instead.
+    bool raw = false;
+    QByteArray location;  // with a 3xx status: where it redirects
+
+    static ServiceAnswer redirect(const QByteArray& location, int code = 302);
+    static ServiceAnswer urls(const QStringList& urls);
+    static ServiceAnswer error(int code, const QString& text);
+    static ServiceAnswer withStatus(int code);
+    static ServiceAnswer html();
+};
+
+// A request as the double received it.
+struct RecordedRequest {
+    QString method;
+    QString path;
+    QByteArray target;                      // path and query part, as sent
+    QList<QPair<QString, QString>> params;  // query parameters, decoded, in order
+    std::multimap<std::string, std::string> headers;
+    QByteArray body;
+    QString query;  // the query text: parameter "query", or the REST body's query.queryText
+    std::chrono::steady_clock::time_point at;
+
+    QString param(const QString& name) const;
+    QByteArray header(const std::string& name) const;  // name in any letter case
+};
+
+// A loopback stand-in for the search service (HTTP, or HTTPS with the test certificates): it
+// answers each query text with its script, records every request, and understands both forms of
+// the service: GET with a "query" parameter, and POST of a JSON body to /v2/web/search.
+class ServiceDouble {
+public:
+    enum class Tls { None, Trusted, Untrusted };
+    explicit ServiceDouble(Tls tls = Tls::None);
+    ~ServiceDouble();
+    ServiceDouble(const ServiceDouble&) = delete;
+    ServiceDouble& operator=(const ServiceDouble&) = delete;
+
+    int port() const { return port_; }
+    QString origin() const;  // "http://127.0.0.1:PORT" (https with TLS)
+    // A GET-form URL with credentials in its query part, as users configure it.
+    QString searchUrl() const;
+    // A REST-form URL: folder id and key as query parameters.
+    QString restUrl() const;
+
+    // The answers for one query text, in turn; the last one repeats.
+    void script(const QString& query, std::vector<ServiceAnswer> answers);
+    // The answer for queries without a script; without it they get status 500.
+    void setResponder(std::function<ServiceAnswer(const QString& query)> responder);
+
+    std::vector<RecordedRequest> requests() const;
+    int requestCount() const;
+
+    // The test CA that signed the trusted certificate.
+    static QString caFile();
+    static QString certDir();
+
+private:
+    ServiceAnswer answerFor(const QString& query);
+    void handle(const httplib::Request& request, httplib::Response& response);
+
+    std::unique_ptr<httplib::Server> server_;
+    std::thread thread_;
+    int port_ = 0;
+    bool tls_ = false;
+    std::atomic<bool> stopping_{false};
+
+    mutable std::mutex mutex_;
+    std::map<QString, std::pair<std::vector<ServiceAnswer>, size_t>> scripts_;
+    std::function<ServiceAnswer(const QString&)> responder_;
+    std::vector<RecordedRequest> requests_;
+};
+
+}  // namespace kelvara::test
