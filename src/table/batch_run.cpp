@@ -2,8 +2,10 @@
 
 #include "clustering/assembly.h"
 #include "clustering/engine.h"
+#include "core/messages.h"
 #include "core/textfile.h"
 #include "search/cache.h"
+#include "search/fetch.h"
 #include "table/csv_export.h"
 #include "table/query_import.h"
 
@@ -195,14 +197,19 @@ private:
         progress(QStringLiteral("fetching %1 queries").arg(missing.size()));
         QElapsedTimer shown;
         shown.start();
-        BatchFetchResult r = env_.fetch(store_, lines_, baseUrl, [&](int done, int total) {
-            if (shown.elapsed() >= 1000 || done == total) {
-                shown.restart();
-                progress(QStringLiteral("fetched %1 of %2").arg(done).arg(total));
-            }
-        });
+        const BatchFetchRequest request{
+            lines_, baseUrl, options_.codePage, env_.clock, [&](int done, int total) {
+                if (done > 0 && (shown.elapsed() >= 1000 || done == total)) {
+                    shown.restart();
+                    progress(QStringLiteral("fetched %1 of %2").arg(done).arg(total));
+                }
+            }};
+        BatchFetchResult r = env_.fetch(store_, request);
         if (!r.ok) {
-            return fail(beRunFailed, r.errorText);
+            const UiLanguage lang = options_.language;
+            const int inner = r.error == yrConnect ? 14 : (r.error == yrDomXml ? 15 : 16);
+            return fail(beRunFailed,
+                        messageText(13, lang, {messageText(inner, lang, {r.errorText})}));
         }
         progress(QStringLiteral("fetched %1 of %2 queries").arg(r.answered).arg(r.asked));
         work_ = std::move(r.workList);
@@ -302,6 +309,31 @@ private:
 };
 
 }  // namespace
+
+BatchFetcher serviceFetcher(SearchContext context) {
+    return [context](ResultStore& store, const BatchFetchRequest& request) {
+        SearchContext c = context;
+        c.codePage = request.codePage;
+        if (request.clock) {
+            c.clock = request.clock;
+        }
+        c.progress = request.progress;
+        FetchOutcome o = fetchMissing(store, request.lines, request.baseUrl, std::move(c));
+        BatchFetchResult r;
+        r.asked = o.total;
+        r.answered = o.fetched;
+        if (o.kind != FetchOutcome::Kind::Success) {
+            // Stopped cannot happen without a stop flag; treat it as the connection failing.
+            r.ok = false;
+            r.error = o.kind == FetchOutcome::Kind::Error ? o.error : yrConnect;
+            r.errorText = o.errorText;
+            return r;
+        }
+        r.workList = std::move(o.workList);
+        r.runEntries = std::move(o.runEntries);
+        return r;
+    };
+}
 
 BatchDefaults BatchDefaults::system() {
     BatchDefaults d;

@@ -2,6 +2,7 @@
 
 #include "core/platform.h"
 #include "search/serp_entry.h"
+#include "search/yandex_worker.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -54,11 +55,23 @@ struct ParsedArguments {
 ParsedArguments parseBatchArguments(const QStringList& arguments, const BatchDefaults& defaults);
 QString batchUsage();
 
-// What a fetch of the missing results gives back (the search worker, synchronously).
+// What a fetch of the missing results is given.
+struct BatchFetchRequest {
+    const QStringList& lines;  // the run's lines, in order
+    QString baseUrl;           // service URL + "&lr=" + region code
+    QByteArray codePage;       // the queries pass through it on their way into the request
+    StampClock clock;
+    std::function<void(int done, int total)> progress;  // may be called as it goes
+};
+
+// What it gives back (the search worker, synchronously).
 struct BatchFetchResult {
     bool ok = true;
-    QString errorText;  // when !ok: the message table's error text, as the window shows it
-    int asked = 0;      // queries that had to be fetched
+    // When !ok: the error kind and, with yrMessage, the service's own text; shown as the window
+    // shows it (message 13 around message 14, 15 or 16).
+    TYandexError error = yrConnect;
+    QString errorText;
+    int asked = 0;  // queries that had to be fetched
     int answered = 0;
     // The run's work list as the window builds it: the queries with a fresh stored result in
     // query order, then the fetched ones in query order. Entries are the store's, or runEntries'
@@ -66,12 +79,14 @@ struct BatchFetchResult {
     WorkList workList;
     std::vector<std::unique_ptr<TSerpEntry>> runEntries;
 };
-// Fetches every line without a fresh stored result from baseUrl (service URL + "&lr=" + region)
-// and puts the answers into the store, also those answered before an error. progress(done,
-// total) may be called as it goes.
-using BatchFetcher = std::function<BatchFetchResult(
-    ResultStore& store, const QStringList& lines, const QString& baseUrl,
-    const std::function<void(int done, int total)>& progress)>;
+// Fetches every line without a fresh stored result and puts the answers into the store, also
+// those answered before an error.
+using BatchFetcher =
+    std::function<BatchFetchResult(ResultStore& store, const BatchFetchRequest& request)>;
+
+// The search worker as the batch run's fetch: the same requests, retries and errors as the
+// window's run. The context's transport is used; its code page, clock and progress are the run's.
+BatchFetcher serviceFetcher(SearchContext context);
 
 // Everything a run takes from outside, so that tests can drive it.
 struct BatchEnvironment {

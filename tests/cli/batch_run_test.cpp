@@ -3,6 +3,8 @@
 #include "clustering/assembly.h"
 #include "clustering/engine.h"
 #include "search/cache.h"
+#include "search/fake_transport.h"
+#include "support/service_double.h"
 #include "support/temp_dir.h"
 #include "table/csv_export.h"
 #include "table/query_import.h"
@@ -169,17 +171,17 @@ TEST(BatchRun, AFailedFetchKeepsWhatItFetched) {
     Captured io;
     BatchEnvironment env = io.env();
     QString askedUrl;
-    env.fetch = [&](ResultStore& store, const QStringList& lines, const QString& baseUrl,
-                    const std::function<void(int, int)>& progress) {
-        askedUrl = baseUrl;
-        EXPECT_EQ(lines, (QStringList{u"first"_qs, u"second"_qs}));
+    env.fetch = [&](ResultStore& store, const BatchFetchRequest& request) {
+        askedUrl = request.baseUrl;
+        EXPECT_EQ(request.lines, (QStringList{u"first"_qs, u"second"_qs}));
+        EXPECT_EQ(request.codePage, kCp1251);
         auto e = std::make_unique<TSerpEntry>(CurrentStamp());
         e->Urls.add(u"http://first.ru/"_qs);
         store.add(u"first"_qs, std::move(e));
-        progress(1, 2);
+        request.progress(1, 2);
         BatchFetchResult r;
         r.ok = false;
-        r.errorText = u"Ошибка: не удалось установить подключение к сервису Яндекс"_qs;
+        r.error = yrConnect;
         return r;
     };
     EXPECT_EQ(batchMain({u"--queries"_qs, dir.path(u"q.txt"_qs), u"--url"_qs,
@@ -187,7 +189,8 @@ TEST(BatchRun, AFailedFetchKeepsWhatItFetched) {
                         testDefaults(dir), env),
               beRunFailed);
     EXPECT_EQ(askedUrl, u"http://127.0.0.1:1/search?user=u&key=k&lr=2"_qs);
-    EXPECT_TRUE(io.err.join(u'\n').contains(u"не удалось установить подключение"_qs));
+    EXPECT_TRUE(io.err.join(u'\n').contains(
+        u"Ошибка: не удалось установить подключение к сервису Яндекс"_qs));
     EXPECT_TRUE(AnsiCodec(kCp1251)
                     .decode(dir.read(u"cache.txt"_qs))
                     .contains(u";first;http://first.ru/"_qs));
@@ -198,11 +201,10 @@ TEST(BatchRun, ASuccessfulFetchGivesTheRunItsWorkList) {
     dir.write(u"q.txt"_qs, "one\r\ntwo\r\n");
     Captured io;
     BatchEnvironment env = io.env();
-    env.fetch = [&](ResultStore& store, const QStringList& lines, const QString&,
-                    const std::function<void(int, int)>&) {
+    env.fetch = [&](ResultStore& store, const BatchFetchRequest& request) {
         BatchFetchResult r;
-        r.asked = r.answered = int(lines.size());
-        for (const QString& q : lines) {
+        r.asked = r.answered = int(request.lines.size());
+        for (const QString& q : request.lines) {
             auto e = std::make_unique<TSerpEntry>(CurrentStamp());
             for (int i = 0; i < 4; ++i) {
                 e->Urls.add(u"http://shared%1.ru/"_qs.arg(i));
@@ -218,6 +220,59 @@ TEST(BatchRun, ASuccessfulFetchGivesTheRunItsWorkList) {
                         testDefaults(dir), env),
               beSuccess);
     EXPECT_TRUE(QString::fromLatin1(io.out).contains(u"one (2);one;4\r\none (2);two;4\r\n"_qs));
+}
+
+// The search worker itself behind the run, over an in-memory transport: what is stored is not
+// asked again, the answers are clustered, and a service error is the window's message.
+TEST(BatchRun, TheSearchWorkerFetchesWhatIsMissing) {
+    test::TempDir dir;
+    const Stamp now = CurrentStamp();
+    dir.write(u"cache.txt"_qs,
+              (QString::number(now - 1000) +
+               u";stored;http://s0.ru/;http://s1.ru/;http://s2.ru/;http://x.ru/\r\n"_qs)
+                  .toLatin1());
+    dir.write(u"q.txt"_qs, "stored\r\nasked\r\nfailing\r\n");
+    const QStringList shared = {u"http://s0.ru/"_qs, u"http://s1.ru/"_qs, u"http://s2.ru/"_qs,
+                                u"http://y.ru/page"_qs};
+    auto transport = std::make_shared<test::QueueTransport>(std::vector<HttpResponse>{
+        test::answered(test::xmlWithUrls(shared)),
+        test::answered(test::xmlWithError(32, u"Лимит запросов исчерпан"_qs))});
+    SearchContext context;
+    context.transport = transport;
+    context.pause = [](int) {};
+    Captured io;
+    BatchEnvironment env = io.env();
+    env.fetch = serviceFetcher(context);
+    const QStringList args = {u"--queries"_qs, dir.path(u"q.txt"_qs), u"--url"_qs,
+                              u"http://127.0.0.1:9/search/xml?user=u&key=k"_qs};
+    EXPECT_EQ(batchMain(args, testDefaults(dir), env), beRunFailed);
+    const QString said = io.err.join(u'\n');
+    EXPECT_TRUE(
+        said.contains(u"Ошибка: Яндекс вернул ошибку поиска:\r\n\"Лимит запросов исчерпан\""_qs))
+        << said.toStdString();
+    ASSERT_GE(transport->requests().size(), 2u);
+    EXPECT_EQ(test::queryParam(transport->requests()[0]), u"asked"_qs);
+    EXPECT_TRUE(transport->requests()[0].url.contains("&lr=213"));
+    // What was answered before the error is in the cache.
+    ResultStore cached;
+    loadCacheText(cached, AnsiCodec(kCp1251).decode(dir.read(u"cache.txt"_qs)), now);
+    ASSERT_TRUE(findEntry(cached, u"asked"));
+    EXPECT_EQ(findEntry(cached, u"asked")->Urls.size(), 4);
+
+    // The next run asks only for what is still missing; with an answer it clusters.
+    dir.write(u"q.txt"_qs, "stored\r\nasked\r\n");
+    Captured again;
+    BatchEnvironment env2 = again.env();
+    auto unused = std::make_shared<test::QueueTransport>();
+    context.transport = unused;
+    env2.fetch = serviceFetcher(context);
+    ASSERT_EQ(batchMain(args + QStringList{u"--lang"_qs, u"en"_qs}, testDefaults(dir), env2),
+              beSuccess)
+        << again.err.join(u'\n').toStdString();
+    EXPECT_TRUE(unused->requests().empty());
+    const QString exported = QString::fromLatin1(again.out);
+    EXPECT_TRUE(exported.contains(u"asked (2);asked;3\r\n"_qs)) << exported.toStdString();
+    EXPECT_TRUE(exported.contains(u"asked (2);stored;4\r\n"_qs)) << exported.toStdString();
 }
 
 TEST(BatchRun, BadInputFilesExitTwoNamingTheFile) {
