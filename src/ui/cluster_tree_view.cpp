@@ -147,7 +147,7 @@ ClusterTreeView::ClusterTreeView(QWidget* parent)
     // items, which a user who only renames never needs.
     connect(n3, &QMenu::aboutToShow, this, [this, n3] { fillMoveMenu(n3, true); });
     connect(n4, &QMenu::aboutToShow, this, [this, n4] { fillMoveMenu(n4, false); });
-    preparePopupMenu();
+    PopupMenu1Popup();
 
     connect(this, &QAbstractItemView::clicked, this, &ClusterTreeView::onClicked);
 }
@@ -160,7 +160,7 @@ void ClusterTreeView::setClusterModel(ClusterTreeModel* model) {
     }
     model_ = model;
     setModel(model);
-    preparePopupMenu();
+    PopupMenu1Popup();
     if (!model) {
         return;
     }
@@ -192,7 +192,7 @@ QModelIndexList ClusterTreeView::selectedNodes() const {
     return out;
 }
 
-Qt::CursorShape ClusterTreeView::cursorAt(const QPoint& pos) const {
+Qt::CursorShape ClusterTreeView::vdtListGetCursor(const QPoint& pos) const {
     if (!indexAt(pos).isValid()) {
         return Qt::ArrowCursor;
     }
@@ -203,10 +203,10 @@ Qt::CursorShape ClusterTreeView::cursorAt(const QPoint& pos) const {
 
 // --- Context menu ---------------------------------------------------------------------------
 
-void ClusterTreeView::preparePopupMenu() {
+void ClusterTreeView::PopupMenu1Popup() {
     PopupMenuState s;
     if (model_) {
-        s = PopupMenu1Popup(*model_, selectedNodes());
+        s = kelvara::PopupMenu1Popup(*model_, selectedNodes());
     }
     N2->setEnabled(s.renameEnabled);
     N1->setEnabled(s.deleteSelectedEnabled);
@@ -235,23 +235,37 @@ void ClusterTreeView::AddMoveItem(QMenu* parent, const MoveTarget& target, bool 
     QString text = target.caption;
     text.replace(u'&', QStringLiteral("&&"));  // a caption is no mnemonic
     QAction* item = parent->addAction(TreeImages::icon(target.imageIndex), text);
-    connect(item, &QAction::triggered, this,
-            [this, target, selected] { moveTo(target, selected); });
+    connect(item, &QAction::triggered, this, [this, target, selected] {
+        selected ? MoveSelectedItemClick(target) : MoveCheckedItemClick(target);
+    });
 }
 
-void ClusterTreeView::moveTo(const MoveTarget& target, bool selected) {
-    if (!model_ || (!target.newCluster && !target.cluster.isValid())) {
+namespace {
+
+void moveTo(ClusterTreeModel* model, const MoveTarget& target, const QModelIndexList& selection,
+            bool selected) {
+    if (!model || (!target.newCluster && !target.cluster.isValid())) {
         return;
     }
-    MovePhrases(*model_, target.newCluster ? QModelIndex() : QModelIndex(target.cluster),
-                selectedNodes(), selected);
+    MovePhrases(*model, target.newCluster ? QModelIndex() : QModelIndex(target.cluster), selection,
+                selected);
+}
+
+}  // namespace
+
+void ClusterTreeView::MoveSelectedItemClick(const MoveTarget& target) {
+    moveTo(model_, target, selectedNodes(), true);
+}
+
+void ClusterTreeView::MoveCheckedItemClick(const MoveTarget& target) {
+    moveTo(model_, target, selectedNodes(), false);
 }
 
 void ClusterTreeView::contextMenuEvent(QContextMenuEvent* event) {
     if (!model_) {
         return;
     }
-    preparePopupMenu();
+    PopupMenu1Popup();
     PopupMenu1->popup(event->globalPos());
     event->accept();
 }
@@ -336,7 +350,7 @@ void ClusterTreeView::keyPressEvent(QKeyEvent* event) {
 
 void ClusterTreeView::mouseMoveEvent(QMouseEvent* event) {
     QTreeView::mouseMoveEvent(event);
-    viewport()->setCursor(cursorAt(event->position().toPoint()));
+    viewport()->setCursor(vdtListGetCursor(event->position().toPoint()));
 }
 
 void ClusterTreeView::onClicked(const QModelIndex& index) {

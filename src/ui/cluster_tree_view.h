@@ -33,9 +33,9 @@ public:
     // The selected rows (column 0), in no particular order, perhaps with repeats.
     QModelIndexList selectedNodes() const;
 
-    // The cursor over a point of the viewport (vdtListGetCursor): the hand exactly inside
-    // column 1 of an existing row, else the arrow.
-    Qt::CursorShape cursorAt(const QPoint& viewportPos) const;
+    // The cursor over a point of the viewport: the hand exactly inside column 1 of an existing
+    // row, else the arrow.
+    Qt::CursorShape vdtListGetCursor(const QPoint& viewportPos) const;
 
     // What a drag of the selection from this tree carries: a mark that only this tree accepts
     // as its own. The caller owns the result.
@@ -43,9 +43,9 @@ public:
 
     // The context menu and its fixed items N2, N1, N5, N3 and N4.
     QMenu* popupMenu() const { return PopupMenu1; }
-    // Sets the items' visibility and enabling and empties the move submenus, which fill from
-    // the targets when they open (PopupMenu1Popup).
-    void preparePopupMenu();
+    // Runs before the menu opens: sets the items' visibility and enabling and empties the move
+    // submenus, which fill from the targets when they open.
+    void PopupMenu1Popup();
 
     // The menu's commands; each works on the current selection or checks.
     void N2Click();  // rename the first selected cluster
@@ -61,6 +61,8 @@ Q_SIGNALS:
     void countTextChanged(const QString& text);
 
 protected:
+    // The tree's handlers: vdtListDragAllowed is startDrag, vdtListDragOver dragMoveEvent,
+    // vdtListDragDrop dropEvent; vdtListChecked and vdtListNewText live in the model.
     void keyPressEvent(QKeyEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -78,7 +80,8 @@ protected:
 private:
     void AddMoveItem(QMenu* parent, const MoveTarget& target, bool selected);
     void fillMoveMenu(QMenu* menu, bool selected);
-    void moveTo(const MoveTarget& target, bool selected);
+    void MoveSelectedItemClick(const MoveTarget& target);
+    void MoveCheckedItemClick(const MoveTarget& target);
     void deleteClusters(bool selected);
     bool isOwnDrag(const QMimeData* mime) const;
     void setDropTarget(const QModelIndex& index);

@@ -144,6 +144,15 @@ TEST_F(TreeModelTest, CellTextsCountsAndMainPages) {
     ASSERT_EQ(changed.count(), 1);
     EXPECT_EQ(changed[0][1].value<QModelIndex>().column(), 3);  // the rename repaints column 3
 
+    // New results in the store: column 3 of every row is repainted, one range per parent.
+    QSignalSpy refreshed(&model, &QAbstractItemModel::dataChanged);
+    model.notifyResultsChanged();
+    ASSERT_EQ(refreshed.count(), 5);  // the clusters, and the phrases of the four with some
+    for (const QList<QVariant>& signal : refreshed) {
+        EXPECT_EQ(signal[0].value<QModelIndex>().column(), 3);
+        EXPECT_EQ(signal[1].value<QModelIndex>().column(), 3);
+    }
+
     // Without a store the counts stay empty, the bucket still shows "0".
     model.setResultStore(nullptr);
     EXPECT_FALSE(model.data(at(model, "окна", 3)).isValid());

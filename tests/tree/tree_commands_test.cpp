@@ -95,6 +95,14 @@ INSTANTIATE_TEST_SUITE_P(
                    true,
                    "[ Неотсортированные ](x) | [U](a1)",
                    1},
+        // A phrase whose query reads like the bucket's caption is no bucket: phrases never
+        // get children.
+        DeleteCase{"APhraseIsNeverTheBucket",
+                   "A(a1) | B([ неотсортированные ])",
+                   {"A"},
+                   true,
+                   "B([ неотсортированные ]) | [U](a1)",
+                   1},
         DeleteCase{"CheckedClustersKeepTheirPhrasesChecks",
                    "A*(a1*, a2*) | B(b1*) | [U](x)",
                    {"B"},

@@ -136,7 +136,7 @@ TEST_F(TreeViewTest, HandCursorOnlyInsideColumnOneOfARow) {
         {300, y, Qt::ArrowCursor},        {280, below, Qt::ArrowCursor},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(view.cursorAt(QPoint(c.x, c.y)), c.shape) << c.x << "," << c.y;
+        EXPECT_EQ(view.vdtListGetCursor(QPoint(c.x, c.y)), c.shape) << c.x << "," << c.y;
     }
     QTest::mouseMove(vp(), QPoint(280, y));
     EXPECT_EQ(vp()->cursor().shape(), Qt::PointingHandCursor);
@@ -329,25 +329,25 @@ TEST_F(TreeViewTest, MenuCommandsRunThroughTheirItems) {
     setupTree(model, "A*(a1*) | B(b1) | C(c1*)");
     expand("B");
     selectOnly({"B/b1"});
-    view.preparePopupMenu();
+    view.PopupMenu1Popup();
     QMenu* n4 = item("N4")->menu();
     Q_EMIT n4->aboutToShow();
     n4->actions()[0]->trigger();  // "Создать новую категорию": the checked phrases
     EXPECT_EQ(dump(model), q("A*() | B(b1) | C() | Новая категория #4(a1, c1)"));
 
-    view.preparePopupMenu();  // the submenus are rebuilt with the new cluster
+    view.PopupMenu1Popup();  // the submenus are rebuilt with the new cluster
     Q_EMIT item("N3")->menu()->aboutToShow();
     ASSERT_EQ(item("N3")->menu()->actions().size(), 5);
     item("N3")->menu()->actions()[4]->trigger();
     EXPECT_EQ(dump(model), q("A*() | B() | C() | Новая категория #4(a1, c1, b1)"));
 
-    view.preparePopupMenu();
+    view.PopupMenu1Popup();
     Dialogs::setNextAnswer(QMessageBox::Yes);
     item("N5")->trigger();
     EXPECT_EQ(dump(model), q("B() | C() | Новая категория #4(a1, c1, b1)"));
 
     selectOnly({"C"});
-    view.preparePopupMenu();
+    view.PopupMenu1Popup();
     Dialogs::setNextInput(q("Двери"));
     item("N2")->trigger();
     EXPECT_EQ(dump(model), q("B() | Двери() | Новая категория #4(a1, c1, b1)"));
@@ -375,7 +375,21 @@ TEST_F(TreeViewTest, DropsOfOwnPhrasesOntoClustersOnly) {
     EXPECT_EQ(dragAndDrop(cell("C"), own.get()), (R{true, false, false}));
     EXPECT_EQ(dump(model), q("A(a1, a2) | B(b1) | C()"));
 
+    // While the pointer is over an accepted target, its row is framed.
     selectOnly({"A/a1"});
+    const QImage before = vp()->grab().toImage();
+    QDragEnterEvent enter(cell("C"), Qt::MoveAction, own.get(), Qt::LeftButton, {});
+    QApplication::sendEvent(vp(), &enter);
+    QDragMoveEvent move(cell("C"), Qt::MoveAction, own.get(), Qt::LeftButton, {});
+    QApplication::sendEvent(vp(), &move);
+    const QImage marked = vp()->grab().toImage();
+    QDragLeaveEvent leave;
+    QApplication::sendEvent(vp(), &leave);
+    EXPECT_NE(marked, before);
+    EXPECT_EQ(vp()->grab().toImage(), before);
+    const QRect rowC = view.visualRect(idx("C"));
+    EXPECT_NE(marked.pixel(150, rowC.top() + 1), before.pixel(150, rowC.top() + 1));
+
     EXPECT_EQ(dragAndDrop(cell("C", 3), own.get()), (R{true, true, true}));  // anywhere on the row
     EXPECT_EQ(dump(model), q("A(a2) | B(b1) | C(a1)"));
 

@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
 
     const QRect row = view.visualRect(phrase);
     const QPoint at = view.viewport()->mapToGlobal(row.center() + QPoint(40, 0));
-    view.preparePopupMenu();
+    view.PopupMenu1Popup();
     QMenu* menu = view.popupMenu();
     menu->popup(at);
     QTest::qWait(50);
