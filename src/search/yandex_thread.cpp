@@ -15,8 +15,17 @@ TYandexThread::~TYandexThread() {
     wait();
 }
 
+bool TYandexThread::wait(QDeadlineTimer deadline) {
+    if (!QThread::wait(deadline)) {
+        return false;
+    }
+    ran_.load(std::memory_order_acquire);  // pairs with the release at the end of run()
+    return true;
+}
+
 void TYandexThread::run() {
     Execute();
+    ran_.store(true, std::memory_order_release);
 }
 
 }  // namespace kelvara

@@ -2,7 +2,10 @@
 
 #include "search/yandex_worker.h"
 
+#include <QDeadlineTimer>
 #include <QThread>
+
+#include <atomic>
 
 namespace kelvara {
 
@@ -27,8 +30,17 @@ public:
         requestInterruption();
     }
 
+    // QThread::wait, plus a hand-over that thread checkers can see: QThread's own wait is built
+    // on Qt's futex mutex, which they cannot follow, so without this everything the worker
+    // wrote (the list's entries, its fields) would look unordered to them after the wait.
+    bool wait(QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever));
+    bool wait(unsigned long ms) { return wait(QDeadlineTimer(ms)); }
+
 protected:
     void run() override;
+
+private:
+    std::atomic<bool> ran_{false};
 };
 
 }  // namespace kelvara
