@@ -27,6 +27,10 @@ std::optional<FileError> ExportCsv(const QString& path, const ClusterList& clust
                                    const ResultStore& store, UiLanguage language,
                                    const AnsiCodec& codec, bool* wroteUtf8 = nullptr);
 
+// The main-page rule as the export applies it (the same answers as isMainPage, faster); exposed
+// for its test.
+bool mainPageForExport(QStringView url);
+
 // The name the export is saved under: ".csv" is appended unless the name's extension, in lower
 // case, is ".csv" already.
 QString withCsvExtension(const QString& name);

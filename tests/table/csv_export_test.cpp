@@ -1,9 +1,12 @@
 #include "table/csv_export.h"
 
+#include "clustering/main_pages.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
+
 #include <QFile>
+#include <random>
 
 using namespace kelvara;
 
@@ -127,6 +130,34 @@ TEST(CsvExport, WritesTheFileAndReportsAFailure) {
     ASSERT_TRUE(e);
     EXPECT_TRUE(e->message().contains(bad));
     EXPECT_FALSE(QFile::exists(bad));
+}
+
+// The export counts main pages with its own scan; it must answer as the main-page rule does, on
+// every short text of the characters that matter.
+TEST(CsvExport, MainPageScanAgreesWithTheRule) {
+    const char16_t alphabet[] = u"/:ah";
+    std::vector<QString> texts = {u""_qs};
+    for (int length = 1; length <= 7; ++length) {
+        const size_t from = texts.size();
+        for (size_t i = 0; i < from; ++i) {
+            if (texts[i].size() == length - 1) {
+                for (const char16_t c : std::u16string_view(alphabet)) {
+                    texts.push_back(texts[i] + QChar(c));
+                }
+            }
+        }
+    }
+    std::mt19937 rng(5);
+    for (int i = 0; i < 2000; ++i) {
+        QString t;
+        for (int k = int(rng() % 30); k > 0; --k) {
+            t += QChar(alphabet[rng() % 4]);
+        }
+        texts.push_back(t);
+    }
+    for (const QString& t : texts) {
+        ASSERT_EQ(mainPageForExport(t), isMainPage(t)) << t.toStdString();
+    }
 }
 
 TEST(CsvExport, TheCsvExtensionRule) {
