@@ -183,6 +183,16 @@ TEST(QueryImport, FromAFile) {
     EXPECT_EQ(r.lines, (QStringList{u"окна"_qs, u"двери"_qs}));
     EXPECT_EQ(urlsOf(store, u"ДВЕРИ"), QStringList{u"http://b.ru/"_qs});
     EXPECT_TRUE(importProblem(r).isEmpty());
+
+    // A byte the code page does not define still gives a query; nothing is lost around it.
+    const QString odd = dir.write(u"odd.csv"_qs, QByteArray("Query;URL [Yandex]\r\n"
+                                                            "a\x98z\r\n"
+                                                            ";http://a.ru/\r\n"));
+    ResultStore other;
+    const ImportResult o = ImportCsv(odd, other, TickingClock().clock(), AnsiCodec("windows-1251"));
+    ASSERT_EQ(o.lines.size(), 1);
+    EXPECT_TRUE(o.lines[0].startsWith(u'a') && o.lines[0].endsWith(u'z'));
+    EXPECT_EQ(urlsOf(other, o.lines[0]), QStringList{u"http://a.ru/"_qs});
 }
 
 TEST(QueryImport, AFileThatCannotBeRead) {
