@@ -303,6 +303,68 @@ TEST(BatchRun, TheSearchWorkerFetchesWhatIsMissing) {
     EXPECT_TRUE(exported.contains(u"asked (2);stored;4\r\n"_qs)) << exported.toStdString();
 }
 
+// Over real sockets: the loopback service, the libcurl transport, the worker. The missing results
+// are fetched, clustered and cached; the next run asks for nothing; a service error fails the
+// run and keeps what came.
+TEST(BatchRun, FetchesFromTheLoopbackServiceAndCaches) {
+    test::ServiceDouble service;
+    service.setResponder([](const QString& q) {
+        if (q == u"broken") {
+            return test::ServiceAnswer::error(32, u"Limit exceeded"_qs);
+        }
+        const QString topic = q.left(q.indexOf(u' '));
+        QStringList urls;
+        for (int i = 0; i < 4; ++i) {
+            urls.append(u"http://%1%2.ru/"_qs.arg(topic).arg(i));
+        }
+        urls.append(u"http://own.ru/"_qs + QString(q).replace(u' ', u'-'));
+        return test::ServiceAnswer::urls(urls);
+    });
+    test::TempDir dir;
+    dir.write(u"q.txt"_qs, "alpha one\r\nbeta one\r\nalpha two\r\nbeta two\r\nlone query\r\n");
+    SearchContext context;
+    context.transport = std::make_shared<CurlTransport>();
+    context.pause = [](int) {};
+    const QStringList args = {
+        u"--queries"_qs, dir.path(u"q.txt"_qs), u"--url"_qs, service.searchUrl(), u"--region"_qs,
+        u"2"_qs,         u"--lang"_qs,          u"en"_qs};
+    auto run = [&](Captured& io) {
+        BatchEnvironment env = io.env();
+        env.fetch = serviceFetcher(context);
+        return batchMain(args, testDefaults(dir), env);
+    };
+    Captured first;
+    ASSERT_EQ(run(first), beSuccess) << first.err.join(u'\n').toStdString();
+    EXPECT_EQ(service.requestCount(), 5);
+    for (const test::RecordedRequest& r : service.requests()) {
+        EXPECT_EQ(r.param(u"lr"_qs), u"2"_qs);
+    }
+    const QString text = AnsiCodec(kCp1251).decode(first.out);
+    for (const char16_t* line :
+         {u"alpha one (2);alpha one;4\r\n", u"alpha one (2);alpha two;4\r\n",
+          u"beta one (2);beta two;4\r\n", u"[ неотсортированные ] (1);lone query;4\r\n"}) {
+        EXPECT_TRUE(text.contains(QString::fromUtf16(line))) << text.toStdString();
+    }
+
+    Captured second;
+    ASSERT_EQ(run(second), beSuccess);
+    EXPECT_EQ(service.requestCount(), 5);
+    EXPECT_EQ(second.out, first.out);
+
+    dir.write(u"q.txt"_qs, "alpha one\r\ngamma one\r\nbroken\r\n");
+    Captured failed;
+    EXPECT_EQ(run(failed), beRunFailed);
+    EXPECT_TRUE(failed.err.join(u'\n').contains(
+        u"Error: Yandex returned a search error:\r\n\"Limit exceeded\""_qs))
+        << failed.err.join(u'\n').toStdString();
+    EXPECT_TRUE(failed.out.isEmpty());
+    ResultStore cached;
+    loadCacheText(cached, AnsiCodec(kCp1251).decode(dir.read(u"cache.txt"_qs)), CurrentStamp());
+    EXPECT_TRUE(findEntry(cached, u"gamma one"));
+    EXPECT_TRUE(findEntry(cached, u"beta two"));
+    EXPECT_FALSE(findEntry(cached, u"broken"));
+}
+
 TEST(BatchRun, BadInputFilesExitTwoNamingTheFile) {
     test::TempDir dir;
     struct Case {
