@@ -39,6 +39,12 @@ std::optional<FileError> readInput(const QString& path, QByteArray* bytes) {
     return std::nullopt;
 }
 
+// For QString::arg with several texts at once: chained arg() calls would read a "%2" inside a
+// file name or a query as the place for the next value.
+QString num(qsizetype n) {
+    return QString::number(n);
+}
+
 bool parseInt(const QString& text, int* value) {
     bool ok = false;
     const int v = text.toInt(&ok, 10);
@@ -149,11 +155,8 @@ private:
         lines_ = r.lines;
         progress(QStringLiteral("imported %1 queries from %2 (%3 new with %4 URLs, %5 already "
                                 "stored)")
-                     .arg(r.lines.size())
-                     .arg(quoted(options_.inputPath))
-                     .arg(r.added)
-                     .arg(r.urls)
-                     .arg(r.kept));
+                     .arg(num(r.lines.size()), quoted(options_.inputPath), num(r.added),
+                          num(r.urls), num(r.kept)));
         return 0;
     }
 
@@ -186,11 +189,8 @@ private:
             return fail(beRunFailed,
                         QStringLiteral("%1 of %2 queries have no fresh stored result, the first "
                                        "%3 (query %4); %5")
-                            .arg(missing.size())
-                            .arg(lines_.size())
-                            .arg(quoted(lines_[firstMissing]))
-                            .arg(firstMissing + 1)
-                            .arg(why));
+                            .arg(num(missing.size()), num(lines_.size()),
+                                 quoted(lines_[firstMissing]), num(firstMissing + 1), why));
         }
         const QString baseUrl =
             options_.serviceUrl + QStringLiteral("&lr=") + QString::number(options_.region);
@@ -268,11 +268,12 @@ private:
         }
         report_.times.exportCsv = lap();
         progress(QStringLiteral("exported the tree to %1%2")
-                     .arg(toStdout ? u"the standard output"_qs : quoted(options_.outputPath))
-                     .arg(report_.exportUtf8 ? QStringLiteral(" in UTF-8 (the code page %1 lacks "
-                                                              "some of its characters)")
-                                                   .arg(QString::fromLatin1(options_.codePage))
-                                             : QString()));
+                     .arg(toStdout ? u"the standard output"_qs : quoted(options_.outputPath),
+                          report_.exportUtf8
+                              ? QStringLiteral(" in UTF-8 (the code page %1 lacks some of its "
+                                               "characters)")
+                                    .arg(QString::fromLatin1(options_.codePage))
+                              : QString()));
         return 0;
     }
 
@@ -289,9 +290,8 @@ private:
         }
         progress(
             QStringLiteral("saved %1 results to %2%3")
-                .arg(r.written)
-                .arg(quoted(*options_.cachePath))
-                .arg(r.skipped
+                .arg(num(r.written), quoted(*options_.cachePath),
+                     r.skipped
                          ? QStringLiteral(" (%1 that the file cannot hold left out)").arg(r.skipped)
                          : QString()));
         return 0;

@@ -181,11 +181,12 @@ TEST(BatchRun, AMissingResultWithoutAServiceFailsAndTheCacheIsStillSaved) {
     const QString fresh = QString::number(now - 1000) + u";known;http://a.ru/;http://b.ru/\r\n"_qs;
     const QString expired = QString::number(now - 8 * kMsPerDay) + u";expired;http://c.ru/\r\n"_qs;
     dir.write(u"cache.txt"_qs, (fresh + expired).toLatin1());
-    dir.write(u"q.txt"_qs, "known\r\nunknown\r\n");
+    dir.write(u"q.txt"_qs, "known\r\nunknown %2 100%\r\n");
     Captured io;
     EXPECT_EQ(batchMain({u"--queries"_qs, dir.path(u"q.txt"_qs)}, testDefaults(dir), io.env()),
               beRunFailed);
-    EXPECT_TRUE(io.err.join(u'\n').contains(u"\"unknown\""_qs)) << io.err.join(u'\n').toStdString();
+    EXPECT_TRUE(io.err.join(u'\n').contains(u"the first \"unknown %2 100%\" (query 2)"_qs))
+        << io.err.join(u'\n').toStdString();
     EXPECT_TRUE(io.err.join(u'\n').contains(u"--url"_qs));
     EXPECT_TRUE(io.out.isEmpty());
     // Saved: the expired line is gone, the fresh one stays.
