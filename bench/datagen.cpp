@@ -210,8 +210,8 @@ std::vector<double> popularWeights(qsizetype size, double topShare) {
         }
         const double p1 = (1.0 / (1.0 + q)) / sum;
         // P(the list holds page 1) for 0..3 draws with the probabilities of popularCount.
-        const double miss = 0.25 + 0.40 * (1 - p1) + 0.25 * std::pow(1 - p1, 2) +
-                            0.10 * std::pow(1 - p1, 3);
+        const double miss =
+            0.25 + 0.40 * (1 - p1) + 0.25 * std::pow(1 - p1, 2) + 0.10 * std::pow(1 - p1, 3);
         return 1.0 - miss;
     };
     double lo = 0;
@@ -265,8 +265,8 @@ std::vector<GeneratedQuery> generateQueries(const Params& params) {
     popular.reserve(size_t(popularSize));
     for (qsizetype r = 0; r < popularSize; ++r) {
         const QString word = translit(rng.pick(subjects()));
-        popular.push_back(u"https://"_qs + rng.pick(bigHosts) + u'/' + rng.pick(sections()) +
-                          u'/' + word + (r < 40 ? QString() : u'-' + QString::number(r)) + u'/');
+        popular.push_back(u"https://"_qs + rng.pick(bigHosts) + u'/' + rng.pick(sections()) + u'/' +
+                          word + (r < 40 ? QString() : u'-' + QString::number(r)) + u'/');
     }
     const std::vector<double> popularCum = popularWeights(popularSize, params.topUrlShare);
 
@@ -299,8 +299,8 @@ std::vector<GeneratedQuery> generateQueries(const Params& params) {
         const int poolSize = std::clamp(6 + int(std::lround(2.5 * std::sqrt(double(size)))), 8, 80);
         double sum = 0;
         for (int j = 0; j < poolSize; ++j) {
-            QString page = u"https://"_qs + rng.pick(hosts) + u'/' + rng.pick(sections()) + u'/' +
-                           topic.slug;
+            QString page =
+                u"https://"_qs + rng.pick(hosts) + u'/' + rng.pick(sections()) + u'/' + topic.slug;
             if (j > 0 || rng.chance(0.5)) {
                 page += u'-' + QString::number(rng.below(100000));
             }
@@ -451,7 +451,8 @@ GeneratedRun generateRun(const Params& params, Stamp stamp) {
         for (int a = int(rng.below(3)); a > 0; --a) {
             const GeneratedQuery& other = queries[size_t(rng.below(queries.size()))];
             if (!other.urls.isEmpty()) {
-                const QString& u = other.urls[qsizetype(rng.below(std::uint64_t(other.urls.size())))];
+                const QString& u =
+                    other.urls[qsizetype(rng.below(std::uint64_t(other.urls.size())))];
                 if (!urls.contains(u, Qt::CaseInsensitive)) {
                     urls.append(u);
                 }

@@ -30,12 +30,13 @@ struct Params {
     int urlsPerQuery = 10;
     double fullListShare = 0.92;  // lists with urlsPerQuery URLs; the rest have 0..urlsPerQuery-1
     double topUrlShare = 0.07;    // share of lists holding the most popular page
-    double uniqueUrlShare = 0.3;  // share of the topic's URL slots taken by pages of this query only
+    double uniqueUrlShare =
+        0.3;  // share of the topic's URL slots taken by pages of this query only
 
     // Irregular work-list lines, as shares of the queries (0 for plain data). They affect
     // generateRun() only; the files hold the plain queries.
-    double repeatSameEntry = 0;  // the query again, answered from the cache (one shared entry)
-    double repeatNewEntry = 0;   // the query again, fetched twice in one run (an entry of its own)
+    double repeatSameEntry = 0;   // the query again, answered from the cache (one shared entry)
+    double repeatNewEntry = 0;    // the query again, fetched twice in one run (an entry of its own)
     double caseVariantLines = 0;  // a repeat in other letter case (shared or own entry)
     double caseVariantUrls = 0;   // a popular or topic URL written in other letter case
     int emptyQueries = 0;         // lines with the empty query text
@@ -75,9 +76,9 @@ struct Stats {
     qsizetype queries = 0;
     qsizetype urlOccurrences = 0;
     qsizetype distinctUrls = 0;
-    qsizetype sharedUrls = 0;      // held by two or more queries
-    double fullLists = 0;          // share of lists with urlsPerQuery URLs
-    double topUrlShare = 0;        // share of lists holding the most popular URL
+    qsizetype sharedUrls = 0;       // held by two or more queries
+    double fullLists = 0;           // share of lists with urlsPerQuery URLs
+    double topUrlShare = 0;         // share of lists holding the most popular URL
     double meanSharedPerQuery = 0;  // URLs per query that another query also has
 };
 Stats describe(const std::vector<GeneratedQuery>& queries, int urlsPerQuery = 10);

@@ -2,6 +2,8 @@
 
 #include "clustering/cluster.h"
 
+#include <QStringList>
+
 namespace kelvara {
 
 // Turns the engine's groups into the tree's clusters: drops null slots (compacting `groups`),
@@ -10,5 +12,7 @@ namespace kelvara {
 // order), and returns one cluster per group of other than one line followed, when there are
 // one-line groups, by the unsorted bucket holding their queries in group order.
 ClusterList assembleClusters(TStringListDynArray& groups);
+// The same, also giving the captions of `groups` in their new order (one per group).
+ClusterList assembleClusters(TStringListDynArray& groups, QStringList* groupNames);
 
 }  // namespace kelvara

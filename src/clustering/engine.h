@@ -1,6 +1,7 @@
 #pragma once
 
 #include "clustering/cluster.h"
+#include "core/collation.h"
 #include "search/serp_entry.h"
 
 #include <atomic>
@@ -26,5 +27,18 @@ struct GroupingProgress {
 void runGrouping(const WorkList& work, TStringListDynArray& groups, bool hardMethod,
                  std::int32_t threshold, GroupingProgress& progress,
                  const std::function<bool()>& stopRequested = {});
+
+// The same with a collation of one's choosing (the one the entries' URL lists are sorted by).
+//
+// The answer is that of the line-by-line algorithm exactly; the work is organised differently,
+// so the progress counter is spread over that work: FSuccessIterations rises steadily and reaches
+// FTotalIterations when the main pass (the part that meets the queries) is done; the hard
+// method's bucket and leftover passes follow. Stop requests are asked often (at least once per
+// query of the main pass); a stopped run leaves FStatus at gsProcess and `groups` with what was
+// built so far. A threshold below 1 counts as 1. An out-of-memory failure ends the run with
+// FStatus still gsProcess.
+void runGrouping(const WorkList& work, TStringListDynArray& groups, bool hardMethod,
+                 std::int32_t threshold, GroupingProgress& progress,
+                 const std::function<bool()>& stopRequested, const Collation& collation);
 
 }  // namespace kelvara

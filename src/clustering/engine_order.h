@@ -1,0 +1,85 @@
+#pragma once
+
+// Fast, exact use of the program's collation for bulk work: order keys that memcmp compares, and
+// ranking of many texts at once. Everything here gives the answers of Collation::compare; the
+// shortcuts only decide where they are known to agree with it, and ask the collation otherwise.
+
+#include "clustering/engine_parallel.h"
+#include "core/collation.h"
+
+#include <QString>
+#include <QStringView>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kelvara::engine_detail {
+
+// A per-character table for the characters that clustering meets most (ASCII and basic
+// Cyrillic), derived from the collation itself and checked against it when built. A text made of
+// these characters gets a key: the classes of its characters, ignorable ones left out, after one
+// marker byte for a non-empty text. Where the keys of two texts differ, memcmp on them orders the
+// texts as the collation does. Where they are equal the texts may still differ at a finer level
+// (such as "е" and "ё"), except for two all-ASCII texts: those are then equal.
+class OrderKeys {
+public:
+    // The table of a collation, built once per locale and kept.
+    static const OrderKeys& of(const Collation& collation);
+
+    explicit OrderKeys(const Collation& collation);
+
+    bool usable() const { return usable_; }
+    // Whether equal keys of two all-ASCII texts mean equal texts.
+    bool asciiExact() const { return asciiExact_; }
+
+    // Appends the key to `out`. False (and nothing appended) when a character is outside the table.
+    bool append(QStringView text, std::string& out) const;
+    // The classes of the characters alone, without the marker: the weight sequence of the text.
+    bool appendWeights(QStringView text, std::string& out) const;
+
+    // The class byte of a character, 0 if ignorable, kUnknown if outside the table.
+    std::uint8_t classOf(char16_t c) const { return c < kTableSize ? class_[c] : kUnknown; }
+    static constexpr std::uint8_t kUnknown = 0xFF;
+    static constexpr char16_t kTableSize = 0x460;
+
+private:
+    bool check(const Collation& collation);
+
+    std::uint8_t class_[kTableSize];
+    bool usable_ = false;
+    bool asciiExact_ = false;
+};
+
+// Collation::compare through keys where they decide. Keys are built on demand by the caller.
+struct KeyedText {
+    QStringView text;
+    const char* key = nullptr;  // null: no key
+    std::uint32_t keySize = 0;
+    bool ascii = false;  // all-ASCII: equal keys mean equal texts
+};
+int compareKeyed(const KeyedText& a, const KeyedText& b, const Collation& collation);
+
+// Dense ranks in collation order: equal texts (under the collation) share a rank, and rank order
+// is the collation's order. Uses up to `threads` threads (each with its own collator).
+struct Ranking {
+    std::vector<std::int32_t> rank;
+    std::int32_t classes = 0;
+};
+Ranking rankTexts(const std::vector<QStringView>& texts, const Collation& collation,
+                  int threads = 2);
+
+// Ids for texts under collation equality (not in collation order), found by hashing keys.
+// Empty when some text has no key that decides equality (then rank the texts instead).
+struct Interning {
+    std::vector<std::int32_t> id;
+    std::int32_t count = 0;
+    bool ok = false;
+};
+Interning internTexts(const std::vector<QStringView>& texts, const Collation& collation,
+                      int threads = 2);
+
+// 64-bit hash of bytes (for keys and sets).
+std::uint64_t hashBytes(const void* data, std::size_t size, std::uint64_t seed = 0);
+
+}  // namespace kelvara::engine_detail

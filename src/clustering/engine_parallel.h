@@ -1,0 +1,49 @@
+#pragma once
+
+// Splitting bulk work of the clustering engine over the machine's cores.
+
+#include <algorithm>
+#include <cstdint>
+#include <exception>
+#include <thread>
+#include <vector>
+
+namespace kelvara::engine_detail {
+
+// Worker threads the engine uses for bulk steps (the engine's own thread included).
+int engineThreads();
+
+template <class F>
+void parallelFor(std::int64_t n, int threads, F&& f) {
+    // Small jobs are not worth a thread.
+    const std::int64_t maxUseful = std::max<std::int64_t>(1, n / 4096);
+    threads = int(std::max<std::int64_t>(1, std::min<std::int64_t>(threads, maxUseful)));
+    if (threads <= 1) {
+        f(std::int64_t(0), n, 0);
+        return;
+    }
+    std::vector<std::exception_ptr> errors(static_cast<size_t>(threads));
+    std::vector<std::thread> pool;
+    pool.reserve(size_t(threads - 1));
+    auto body = [&](int t) {
+        try {
+            f(n * t / threads, n * (t + 1) / threads, t);
+        } catch (...) {
+            errors[size_t(t)] = std::current_exception();
+        }
+    };
+    for (int t = 1; t < threads; ++t) {
+        pool.emplace_back(body, t);
+    }
+    body(0);
+    for (std::thread& th : pool) {
+        th.join();
+    }
+    for (const std::exception_ptr& e : errors) {
+        if (e) {
+            std::rethrow_exception(e);
+        }
+    }
+}
+
+}  // namespace kelvara::engine_detail

@@ -1,0 +1,101 @@
+#pragma once
+
+// What both methods of the fast engine start from: the work list turned into integers.
+//
+// Texts become class ranks (equal texts under the collation share a rank; rank order is collation
+// order), entries become entry ids, URLs become ids (equal URLs under the collation share one).
+// URLs that only one line holds can never be shared and are left out of the lists.
+//
+// A line "represents" a URL when it is the first line of its text class whose entry holds the URL:
+// that is the line a query list of the URL index names. A line that represents all its URLs is
+// "full". Lines of a class with a single line are always full; the others (repeated queries) are
+// rare and handled with care.
+
+#include "clustering/engine.h"
+#include "core/collation.h"
+#include "search/serp_entry.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace kelvara::engine_detail {
+
+// Progress and stop requests of one run. The stop callback is asked on the engine's own thread
+// only; other threads read the sticky flag.
+class Monitor {
+public:
+    Monitor(GroupingProgress& progress, const std::function<bool()>& stop, std::int32_t total)
+        : progress_(progress), stop_(stop), total_(total) {}
+
+    bool stopRequested() {
+        if (!stopped_.load(std::memory_order_relaxed) && stop_ && stop_()) {
+            stopped_.store(true, std::memory_order_relaxed);
+        }
+        return stopped_.load(std::memory_order_relaxed);
+    }
+    // For threads other than the engine's own.
+    bool stopSeen() const { return stopped_.load(std::memory_order_relaxed); }
+
+    // The main pass's share of the run in [0, 1]; the counter never goes back.
+    void advance(double fraction) {
+        const auto v = std::int32_t(double(total_) * std::clamp(fraction, 0.0, 1.0));
+        if (v > done_) {
+            done_ = v;
+            progress_.FSuccessIterations.store(v, std::memory_order_relaxed);
+        }
+    }
+    std::int32_t total() const { return total_; }
+
+private:
+    GroupingProgress& progress_;
+    const std::function<bool()>& stop_;
+    std::int32_t total_;
+    std::int32_t done_ = 0;
+    std::atomic<bool> stopped_{false};
+};
+
+struct Prepared {
+    const WorkList* work = nullptr;
+    const Collation* collation = nullptr;
+
+    std::int32_t lines = 0;
+    std::vector<std::int32_t> lineEntry;  // entry id, -1 for a line without entry
+    std::vector<std::int32_t> lineClass;  // rank of the line's text class
+    std::int32_t classes = 0;
+    std::vector<std::int32_t> classLines;  // lines per class
+
+    std::vector<TSerpEntry*> entries;
+    std::vector<std::int32_t> entryLineBegin;  // lines of each entry, in work order (CSR)
+    std::vector<std::int32_t> entryLine;
+
+    // Per entry, the shared URLs: ids in the entry's own order (the collation's), and the same
+    // ids sorted by value with each one's position in that order.
+    std::vector<std::int32_t> urlBegin;
+    std::vector<std::int32_t> urlId;
+    std::vector<std::int32_t> sortedId;
+    std::vector<std::int32_t> sortedPos;
+
+    std::int32_t urls = 0;               // distinct URLs (shared or not)
+    std::vector<std::int32_t> urlLines;  // how many lines hold each URL
+    std::vector<QStringView> urlText;    // one spelling of each URL
+    bool urlIdsInOrder = false;          // ids follow the collation's order
+
+    // Fullness; for a line that is not full, the shared URLs it represents (sorted ids).
+    std::vector<std::uint8_t> lineFull;
+    std::vector<std::int32_t> repBegin;  // per line, -1 when full; else into repIds
+    std::vector<std::int32_t> repEnd;
+    std::vector<std::int32_t> repIds;
+
+    std::int32_t entryUrlCount(std::int32_t e) const { return urlBegin[e + 1] - urlBegin[e]; }
+    const QString& text(std::int32_t line) const { return (*work)[size_t(line)].text; }
+};
+
+// Builds the integer form. Returns false when a stop was requested meanwhile. The monitor's
+// counter is moved up to `progressShare` of the way.
+bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
+             double progressShare, Prepared& out);
+
+}  // namespace kelvara::engine_detail

@@ -1,0 +1,41 @@
+#pragma once
+
+// LSD radix sort on a 64-bit key, for the large arrays of the clustering engine.
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace kelvara::engine_detail {
+
+// Sorts v by key(v[i]) (stable), 16 bits a pass; passes whose digit is the same everywhere are
+// skipped. `bits` is how many low bits of the key take part (multiple of 16, at most 64).
+template <class T, class Key>
+void radixSort(std::vector<T>& v, Key key, int bits = 64) {
+    if (v.size() < 2) {
+        return;
+    }
+    std::vector<T> tmp(v.size());
+    std::vector<std::uint32_t> count(65536);
+    for (int shift = 0; shift < bits; shift += 16) {
+        std::fill(count.begin(), count.end(), 0u);
+        for (const T& x : v) {
+            ++count[(key(x) >> shift) & 0xFFFF];
+        }
+        if (count[(key(v[0]) >> shift) & 0xFFFF] == v.size()) {
+            continue;
+        }
+        std::uint32_t sum = 0;
+        for (std::uint32_t& c : count) {
+            const std::uint32_t n = c;
+            c = sum;
+            sum += n;
+        }
+        for (const T& x : v) {
+            tmp[count[(key(x) >> shift) & 0xFFFF]++] = x;
+        }
+        v.swap(tmp);
+    }
+}
+
+}  // namespace kelvara::engine_detail

@@ -1,0 +1,870 @@
+// The hard method, fast: the same member sets, bucket order and groups as the line-by-line
+// algorithm.
+//
+// The line-by-line algorithm records, for every pair of lines that share at least k URLs, both
+// texts under every k-subset of their shared URLs. A k-subset S of URLs ends up with the texts of
+// the lines whose entries hold all of S (its holders). So instead of meeting pairs, this engine
+// enumerates the k-subsets of each entry's shared URLs once, keeps those held by enough lines to
+// matter, and gathers each one's holders by sorting on a hash of the subset (checked exactly).
+//
+// The order inside a member set is the order of first recording. When every holder's text occurs
+// on no other line, that is: the first holder i0, then the others in the order in which i0 meets
+// them (by the position of the first URL they share with i0, then by text). Otherwise (repeated
+// queries) the recording is replayed for that subset alone.
+//
+// The bucket pass needs the subsets in the collation order of their "|"-joined texts. For ASCII
+// URLs that order is a tuple order: each URL but the last compares as its text followed by "|",
+// the last as its plain text; other keys are compared through their joined texts.
+
+#include "clustering/engine_methods.h"
+#include "clustering/engine_order.h"
+#include "clustering/engine_radix.h"
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <numeric>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace kelvara::engine_detail {
+
+namespace {
+
+std::uint64_t mix(std::uint64_t x) {
+    x += 0x9E3779B97F4A7C15ULL;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
+    return x ^ (x >> 31);
+}
+
+double binomial(int n, int k) {
+    if (k < 0 || k > n) {
+        return 0;
+    }
+    double r = 1;
+    for (int i = 0; i < k; ++i) {
+        r = r * double(n - i) / double(i + 1);
+    }
+    return r;
+}
+
+// One k-subset of one entry's shared URLs.
+struct Incidence {
+    std::uint64_t hash;
+    std::int32_t entry;
+    std::uint32_t ref;  // bit mask over the entry's sorted ids, or kSide | index into the side list
+};
+constexpr std::uint32_t kSide = 0x80000000u;
+constexpr int kMaskUrls = 16;           // entries with more shared URLs go the careful way
+constexpr double kPlainSubsets = 4096;  // as do entries with more subsets than this
+
+struct Member {
+    std::int32_t cls;
+    std::int32_t line;  // whose text is stored
+};
+
+// A member set of size >= k under its key.
+struct Candidate {
+    std::int32_t size;
+    std::int32_t keyAt;     // k URL ids in collation order, in keys
+    std::int32_t memberAt;  // `size` members, in members
+    std::int32_t part;      // which worker's arrays
+};
+
+class Hard {
+public:
+    Hard(const Prepared& p, int k, Monitor& monitor)
+        : p_(p), k_(k), monitor_(monitor), threads_(engineThreads()) {}
+
+    void run(TStringListDynArray& groups, double progressFrom) {
+        const double span = 1.0 - progressFrom;
+        setUp();
+        if (!enumerate(true, progressFrom, progressFrom + span * 0.35)) {
+            return;
+        }
+        if (!enumerate(false, progressFrom + span * 0.35, progressFrom + span * 0.7)) {
+            return;
+        }
+        counters_.reset();
+        radixSort(incidences_, [](const Incidence& x) { return x.hash; });
+        monitor_.advance(progressFrom + span * 0.8);
+        if (monitor_.stopRequested()) {
+            return;
+        }
+        collectCandidates();
+        incidences_ = {};
+        monitor_.advance(progressFrom + span * 0.9);
+        if (monitor_.stopRequested()) {
+            return;
+        }
+        const std::vector<std::int32_t> order = keyOrder();
+        monitor_.advance(1.0);
+        if (monitor_.stopRequested()) {
+            return;
+        }
+        bucketPass(order, groups);
+        if (monitor_.stopRequested()) {
+            return;
+        }
+        leftoverPass(groups);
+    }
+
+private:
+    // ---- enumeration of subsets ----
+
+    void setUp() {
+        const std::int32_t entries = std::int32_t(p_.entries.size());
+        urlHash_.resize(size_t(p_.urls));
+        const std::uint64_t seed = mix(std::uint64_t(p_.urls) * 31 + std::uint64_t(p_.lines));
+        for (std::int32_t u = 0; u < p_.urls; ++u) {
+            urlHash_[size_t(u)] = mix(seed ^ std::uint64_t(u));
+        }
+        // What one holder entry brings towards a member set of k: for k = 1 its lines (two lines
+        // are a pair), otherwise its distinct texts.
+        threshold_ = k_ == 1 ? 2 : k_;
+        weight_.assign(size_t(entries), 0);
+        careful_.assign(size_t(entries), 0);
+        double plain = 0;
+        bool anyCareful = false;
+        for (std::int32_t e = 0; e < entries; ++e) {
+            const std::int32_t b = p_.entryLineBegin[size_t(e)];
+            const std::int32_t nl = p_.entryLineBegin[size_t(e) + 1] - b;
+            std::int32_t w = nl;
+            if (k_ > 1 && nl > 1) {
+                std::unordered_set<std::int32_t> cls;
+                for (std::int32_t j = b; j < b + nl; ++j) {
+                    cls.insert(p_.lineClass[size_t(p_.entryLine[size_t(j)])]);
+                }
+                w = std::int32_t(cls.size());
+            }
+            weight_[size_t(e)] = std::uint8_t(std::min(w, 16));
+            const int m = p_.entryUrlCount(e);
+            if (m < k_) {
+                continue;
+            }
+            if (m > kMaskUrls || binomial(m, k_) > kPlainSubsets) {
+                careful_[size_t(e)] = 1;
+                anyCareful = true;
+            } else {
+                plain += binomial(m, k_);
+            }
+        }
+        int bits = 16;
+        while (bits < 27 && double(1ULL << bits) < plain * 3) {
+            ++bits;
+        }
+        counterBits_ = bits;
+        counters_.reset(new std::atomic<std::uint8_t>[size_t(1) << bits]());
+        if (anyCareful) {
+            buildNeighbourIndex();
+        }
+    }
+
+    std::uint32_t slotOf(std::uint64_t h) const { return std::uint32_t(h >> (64 - counterBits_)); }
+
+    void count(std::uint64_t h, std::uint8_t w) {
+        std::atomic<std::uint8_t>& c = counters_[slotOf(h)];
+        if (c.load(std::memory_order_relaxed) < threshold_) {
+            c.fetch_add(w, std::memory_order_relaxed);
+        }
+    }
+    bool kept(std::uint64_t h) const {
+        return counters_[slotOf(h)].load(std::memory_order_relaxed) >= threshold_;
+    }
+
+    // Every k-subset of an entry with few shared URLs.
+    template <class Emit>
+    void plainSubsets(std::int32_t e, Emit&& emit) const {
+        const std::int32_t* ids = p_.sortedId.data() + p_.urlBegin[size_t(e)];
+        const int m = p_.entryUrlCount(e);
+        std::uint32_t mask = 0;
+        auto rec = [&](auto&& self, int from, int left, std::uint64_t h) -> void {
+            if (left == 0) {
+                emit(h, mask);
+                return;
+            }
+            for (int j = from; j <= m - left; ++j) {
+                mask |= 1u << j;
+                self(self, j + 1, left - 1, h + urlHash_[size_t(ids[j])]);
+                mask &= ~(1u << j);
+            }
+        };
+        rec(rec, 0, k_, 0);
+    }
+
+    // ---- entries with many shared URLs: only subsets that another entry shares ----
+
+    void buildNeighbourIndex() {
+        urlEntryBegin_.assign(size_t(p_.urls) + 1, 0);
+        for (size_t j = 0; j < p_.urlId.size(); ++j) {
+            ++urlEntryBegin_[size_t(p_.urlId[j]) + 1];
+        }
+        std::partial_sum(urlEntryBegin_.begin(), urlEntryBegin_.end(), urlEntryBegin_.begin());
+        urlEntry_.resize(p_.urlId.size());
+        std::vector<std::int32_t> fill(urlEntryBegin_.begin(), urlEntryBegin_.end() - 1);
+        for (std::int32_t e = 0; e < std::int32_t(p_.entries.size()); ++e) {
+            for (std::int32_t j = p_.urlBegin[size_t(e)]; j < p_.urlBegin[size_t(e) + 1]; ++j) {
+                urlEntry_[size_t(fill[size_t(p_.urlId[size_t(j)])]++)] = e;
+            }
+        }
+    }
+
+    // Calls emit(hash, ids) for each k-subset of e's shared URLs that could gather enough
+    // holders: a subset of what e shares with some other entry (or any subset when e's own
+    // lines are enough).
+    template <class Emit>
+    void carefulSubsets(std::int32_t e, Emit&& emit) const {
+        const std::int32_t b = p_.urlBegin[size_t(e)];
+        const int m = p_.entryUrlCount(e);
+        const std::int32_t* ids = p_.sortedId.data() + b;
+        const size_t words = size_t(m + 63) / 64;
+        std::vector<std::vector<std::uint64_t>> shared;  // per neighbour: which of e's URLs
+        if (weight_[size_t(e)] < threshold_) {
+            std::unordered_map<std::int32_t, std::int32_t> common;
+            for (int j = 0; j < m; ++j) {
+                const std::int32_t u = ids[j];
+                for (std::int32_t x = urlEntryBegin_[size_t(u)]; x < urlEntryBegin_[size_t(u) + 1];
+                     ++x) {
+                    if (urlEntry_[size_t(x)] != e) {
+                        ++common[urlEntry_[size_t(x)]];
+                    }
+                }
+            }
+            std::unordered_map<std::int32_t, size_t> index;
+            for (const auto& [f, c] : common) {
+                if (c >= k_) {
+                    index.emplace(f, shared.size());
+                    shared.emplace_back(words, 0);
+                }
+            }
+            for (int j = 0; j < m; ++j) {
+                const std::int32_t u = ids[j];
+                for (std::int32_t x = urlEntryBegin_[size_t(u)]; x < urlEntryBegin_[size_t(u) + 1];
+                     ++x) {
+                    auto it = index.find(urlEntry_[size_t(x)]);
+                    if (it != index.end()) {
+                        shared[it->second][size_t(j) / 64] |= 1ULL << (j % 64);
+                    }
+                }
+            }
+            if (shared.empty()) {
+                return;
+            }
+        }
+        const bool any = shared.empty();  // every subset may count
+        std::vector<std::int32_t> chosen;
+        std::vector<std::vector<std::int32_t>> alive(size_t(k_) + 1);
+        alive[0].resize(shared.size());
+        std::iota(alive[0].begin(), alive[0].end(), 0);
+        auto rec = [&](auto&& self, int from, int depth, std::uint64_t h) -> void {
+            if (depth == k_) {
+                emit(h, chosen);
+                return;
+            }
+            for (int j = from; j <= m - (k_ - depth); ++j) {
+                if (!any) {
+                    std::vector<std::int32_t>& next = alive[size_t(depth) + 1];
+                    next.clear();
+                    for (std::int32_t f : alive[size_t(depth)]) {
+                        if (shared[size_t(f)][size_t(j) / 64] >> (j % 64) & 1) {
+                            next.push_back(f);
+                        }
+                    }
+                    if (next.empty()) {
+                        continue;
+                    }
+                }
+                chosen.push_back(ids[j]);
+                self(self, j + 1, depth + 1, h + urlHash_[size_t(ids[j])]);
+                chosen.pop_back();
+            }
+        };
+        rec(rec, 0, 0, 0);
+    }
+
+    // First pass counts each subset's holders into a table of small counters; the second keeps
+    // the subsets whose counter reached the threshold (a few more through shared counters).
+    bool enumerate(bool counting, double from, double to) {
+        const std::int32_t entries = std::int32_t(p_.entries.size());
+        std::vector<std::vector<Incidence>> parts(static_cast<size_t>(threads_));
+        std::atomic<std::int32_t> done{0};
+        parallelFor(entries, threads_, [&](std::int64_t begin, std::int64_t end, int w) {
+            std::vector<Incidence>& out = parts[size_t(w)];
+            for (std::int64_t e64 = begin; e64 < end; ++e64) {
+                const std::int32_t e = std::int32_t(e64);
+                // This thread asks for stop requests at every entry; the others look at what
+                // it saw.
+                if (w == 0) {
+                    if (monitor_.stopRequested()) {
+                        return;
+                    }
+                    if ((e & 4095) == 0) {
+                        monitor_.advance(from +
+                                         (to - from) * double(done.load()) / double(entries));
+                    }
+                } else if ((e & 255) == 0 && monitor_.stopSeen()) {
+                    return;
+                }
+                if (p_.entryUrlCount(e) < k_ || careful_[size_t(e)]) {
+                    continue;
+                }
+                const std::uint8_t wgt = weight_[size_t(e)];
+                if (counting) {
+                    plainSubsets(e, [&](std::uint64_t h, std::uint32_t) { count(h, wgt); });
+                } else {
+                    plainSubsets(e, [&](std::uint64_t h, std::uint32_t mask) {
+                        if (kept(h)) {
+                            out.push_back(Incidence{h, e, mask});
+                        }
+                    });
+                }
+                if ((e & 255) == 0) {
+                    done.fetch_add(256, std::memory_order_relaxed);
+                }
+            }
+        });
+        if (monitor_.stopRequested()) {
+            return false;
+        }
+        // The careful entries, here on this thread (they are rare).
+        std::vector<Incidence> careful;
+        for (std::int32_t e = 0; e < entries; ++e) {
+            if (!careful_[size_t(e)]) {
+                continue;
+            }
+            if (monitor_.stopRequested()) {
+                return false;
+            }
+            const std::uint8_t wgt = weight_[size_t(e)];
+            carefulSubsets(e, [&](std::uint64_t h, const std::vector<std::int32_t>& ids) {
+                if (counting) {
+                    count(h, wgt);
+                } else if (kept(h)) {
+                    careful.push_back(Incidence{h, e, kSide | std::uint32_t(side_.size())});
+                    side_.insert(side_.end(), ids.begin(), ids.end());
+                }
+            });
+        }
+        if (!counting) {
+            size_t total = careful.size();
+            for (const auto& part : parts) {
+                total += part.size();
+            }
+            incidences_.reserve(total);
+            for (auto& part : parts) {
+                incidences_.insert(incidences_.end(), part.begin(), part.end());
+                part = {};
+            }
+            incidences_.insert(incidences_.end(), careful.begin(), careful.end());
+        }
+        monitor_.advance(to);
+        return !monitor_.stopRequested();
+    }
+
+    // The subset's URL ids, ascending.
+    void idsOf(const Incidence& x, std::vector<std::int32_t>& out) const {
+        out.clear();
+        if (x.ref & kSide) {
+            const std::uint32_t at = x.ref & ~kSide;
+            out.assign(side_.begin() + at, side_.begin() + at + std::uint32_t(k_));
+            return;
+        }
+        const std::int32_t* ids = p_.sortedId.data() + p_.urlBegin[size_t(x.entry)];
+        for (std::uint32_t mask = x.ref; mask; mask &= mask - 1) {
+            out.push_back(ids[__builtin_ctz(mask)]);
+        }
+    }
+
+    // ---- member sets ----
+
+    // Position, in entry ea's own order, of its first URL that the sorted id range holds;
+    // INT32_MAX for none.
+    std::int32_t firstShared(std::int32_t ea, const std::int32_t* b, std::int32_t nb) const {
+        const std::int32_t* a = p_.sortedId.data() + p_.urlBegin[size_t(ea)];
+        const std::int32_t* aPos = p_.sortedPos.data() + p_.urlBegin[size_t(ea)];
+        const std::int32_t na = p_.entryUrlCount(ea);
+        std::int32_t f = INT32_MAX;
+        std::int32_t x = 0;
+        std::int32_t y = 0;
+        while (x < na && y < nb) {
+            if (a[x] < b[y]) {
+                ++x;
+            } else if (b[y] < a[x]) {
+                ++y;
+            } else {
+                f = std::min(f, aPos[x]);
+                ++x;
+                ++y;
+            }
+        }
+        return f;
+    }
+    // URLs (sorted ids) through which a line can be met: all shared ones, or those it represents.
+    std::pair<const std::int32_t*, std::int32_t> metThrough(std::int32_t line) const {
+        if (p_.lineFull[size_t(line)]) {
+            const std::int32_t e = p_.lineEntry[size_t(line)];
+            return {p_.sortedId.data() + p_.urlBegin[size_t(e)], p_.entryUrlCount(e)};
+        }
+        return {p_.repIds.data() + p_.repBegin[size_t(line)],
+                p_.repEnd[size_t(line)] - p_.repBegin[size_t(line)]};
+    }
+
+    struct Event {
+        std::int32_t pos;   // of the URL in i's list
+        std::int32_t rank;  // of o's text
+        std::int32_t other;
+        bool operator<(const Event& e) const { return pos != e.pos ? pos < e.pos : rank < e.rank; }
+    };
+    // The meetings of line i with the other holders, in the order of the line-by-line
+    // algorithm; a pair met through several URLs is met once for each.
+    void eventsOf(std::int32_t i, const std::vector<std::int32_t>& holders,
+                  const std::vector<std::int32_t>& among, std::vector<Event>& out) const {
+        out.clear();
+        const std::int32_t ei = p_.lineEntry[size_t(i)];
+        const std::int32_t* a = p_.sortedId.data() + p_.urlBegin[size_t(ei)];
+        const std::int32_t* aPos = p_.sortedPos.data() + p_.urlBegin[size_t(ei)];
+        const std::int32_t na = p_.entryUrlCount(ei);
+        (void)holders;
+        for (std::int32_t o : among) {
+            if (o == i) {
+                continue;
+            }
+            const auto [b, nb] = metThrough(o);
+            std::int32_t x = 0;
+            std::int32_t y = 0;
+            while (x < na && y < nb) {
+                if (a[x] < b[y]) {
+                    ++x;
+                } else if (b[y] < a[x]) {
+                    ++y;
+                } else {
+                    out.push_back(Event{aPos[x], p_.lineClass[size_t(o)], o});
+                    ++x;
+                    ++y;
+                }
+            }
+        }
+        std::sort(out.begin(), out.end());
+    }
+
+    // The member set of one subset, given its holder lines (ascending).
+    void memberSet(const std::vector<std::int32_t>& holders, std::vector<Member>& out,
+                   std::vector<Event>& events,
+                   std::vector<std::pair<std::uint64_t, std::int32_t>>& tmp) const {
+        out.clear();
+        bool clean = true;
+        for (std::int32_t line : holders) {
+            if (p_.classLines[size_t(p_.lineClass[size_t(line)])] != 1) {
+                clean = false;
+                break;
+            }
+        }
+        if (clean) {
+            const std::int32_t i0 = holders[0];
+            const std::int32_t e0 = p_.lineEntry[size_t(i0)];
+            tmp.clear();
+            for (size_t j = 1; j < holders.size(); ++j) {
+                const std::int32_t o = holders[j];
+                const std::int32_t eo = p_.lineEntry[size_t(o)];
+                const std::int32_t first = firstShared(
+                    e0, p_.sortedId.data() + p_.urlBegin[size_t(eo)], p_.entryUrlCount(eo));
+                tmp.emplace_back((std::uint64_t(std::uint32_t(first)) << 32) |
+                                     std::uint32_t(p_.lineClass[size_t(o)]),
+                                 o);
+            }
+            std::sort(tmp.begin(), tmp.end());
+            out.push_back(Member{p_.lineClass[size_t(i0)], i0});
+            for (const auto& [order, o] : tmp) {
+                out.push_back(Member{p_.lineClass[size_t(o)], o});
+            }
+            return;
+        }
+        // Replay the recordings. First the order of first recording, until every class of the
+        // holders has appeared (usually after the first meeting line)...
+        std::unordered_map<std::int32_t, size_t> at;
+        std::unordered_map<std::int32_t, std::vector<std::int32_t>> linesOf;
+        for (std::int32_t line : holders) {
+            linesOf[p_.lineClass[size_t(line)]].push_back(line);
+        }
+        auto record = [&](std::int32_t line) {
+            const std::int32_t c = p_.lineClass[size_t(line)];
+            auto [it, inserted] = at.emplace(c, out.size());
+            if (inserted) {
+                out.push_back(Member{c, line});
+            } else {
+                out[it->second].line = line;
+            }
+        };
+        for (std::int32_t i : holders) {
+            if (out.size() == linesOf.size()) {
+                break;
+            }
+            eventsOf(i, holders, holders, events);
+            for (const Event& ev : events) {
+                record(i);
+                record(ev.other);
+            }
+        }
+        // ...then the text each class keeps: the one recorded last, for classes whose lines
+        // differ in spelling.
+        for (Member& mem : out) {
+            const std::vector<std::int32_t>& own = linesOf[mem.cls];
+            bool alike = true;
+            for (std::int32_t line : own) {
+                alike = alike && p_.text(line) == p_.text(own[0]);
+            }
+            if (alike) {
+                mem.line = own[0];
+                continue;
+            }
+            for (auto it = holders.rbegin(); it != holders.rend(); ++it) {
+                const std::int32_t i = *it;
+                const bool mine = p_.lineClass[size_t(i)] == mem.cls;
+                eventsOf(i, holders, mine ? holders : own, events);
+                if (events.empty()) {
+                    continue;
+                }
+                const std::int32_t o = events.back().other;
+                mem.line = p_.lineClass[size_t(o)] == mem.cls ? o : i;
+                break;
+            }
+        }
+    }
+
+    void collectCandidates() {
+        // Runs of equal hash; split only where the ids differ.
+        std::vector<size_t> runs;
+        for (size_t a = 0; a < incidences_.size();) {
+            runs.push_back(a);
+            size_t b = a + 1;
+            while (b < incidences_.size() && incidences_[b].hash == incidences_[a].hash) {
+                ++b;
+            }
+            a = b;
+        }
+        runs.push_back(incidences_.size());
+        const std::int64_t nruns = std::int64_t(runs.size()) - 1;
+        candidates_.assign(size_t(threads_), {});
+        keys_.assign(size_t(threads_), {});
+        members_.assign(size_t(threads_), {});
+        parallelFor(nruns, threads_, [&](std::int64_t begin, std::int64_t end, int w) {
+            std::vector<std::int32_t> ids;
+            std::vector<std::int32_t> other;
+            std::vector<std::int32_t> holders;
+            std::vector<Member> set;
+            std::vector<Event> events;
+            std::vector<std::pair<std::uint64_t, std::int32_t>> tmp;
+            std::vector<std::pair<std::vector<std::int32_t>, std::vector<std::int32_t>>> keys;
+            for (std::int64_t r = begin; r < end; ++r) {
+                if (w != 0 ? monitor_.stopSeen() : ((r & 1023) == 0 && monitor_.stopRequested())) {
+                    return;
+                }
+                keys.clear();
+                for (size_t x = runs[size_t(r)]; x < runs[size_t(r) + 1]; ++x) {
+                    idsOf(incidences_[x], ids);
+                    auto it = std::find_if(keys.begin(), keys.end(),
+                                           [&](const auto& key) { return key.first == ids; });
+                    if (it == keys.end()) {
+                        keys.emplace_back(ids, std::vector<std::int32_t>{});
+                        it = keys.end() - 1;
+                    }
+                    it->second.push_back(incidences_[x].entry);
+                }
+                for (auto& [key, entries] : keys) {
+                    holders.clear();
+                    bool single = true;
+                    for (std::int32_t e : entries) {
+                        const std::int32_t b = p_.entryLineBegin[size_t(e)];
+                        const std::int32_t nl = p_.entryLineBegin[size_t(e) + 1] - b;
+                        single = single && nl == 1;
+                        holders.insert(holders.end(), p_.entryLine.begin() + b,
+                                       p_.entryLine.begin() + b + nl);
+                    }
+                    if (!single || !std::is_sorted(holders.begin(), holders.end())) {
+                        std::sort(holders.begin(), holders.end());
+                    }
+                    if (holders.size() < 2 || std::int32_t(holders.size()) < k_) {
+                        continue;
+                    }
+                    memberSet(holders, set, events, tmp);
+                    if (std::int32_t(set.size()) < k_) {
+                        continue;
+                    }
+                    candidates_[size_t(w)].push_back(
+                        Candidate{std::int32_t(set.size()), std::int32_t(keys_[size_t(w)].size()),
+                                  std::int32_t(members_[size_t(w)].size()), w});
+                    keys_[size_t(w)].insert(keys_[size_t(w)].end(), key.begin(), key.end());
+                    members_[size_t(w)].insert(members_[size_t(w)].end(), set.begin(), set.end());
+                }
+            }
+        });
+    }
+
+    // ---- the order of keys ----
+
+    std::vector<std::int32_t> keyOrder() {
+        for (auto& part : candidates_) {
+            all_.insert(all_.end(), part.begin(), part.end());
+            part = {};
+        }
+        const Collation& c = *p_.collation;
+        const OrderKeys& table = OrderKeys::of(c);
+        // URL ranks for the URLs of candidate keys.
+        std::vector<std::int32_t> used;
+        {
+            std::vector<std::uint8_t> mark(size_t(p_.urls), 0);
+            for (const auto& part : keys_) {
+                for (std::int32_t u : part) {
+                    if (!mark[size_t(u)]) {
+                        mark[size_t(u)] = 1;
+                        used.push_back(u);
+                    }
+                }
+            }
+        }
+        urlRank_.assign(size_t(p_.urls), -1);
+        sepRank_.assign(size_t(p_.urls), -1);
+        const std::uint8_t sep = table.usable() ? table.classOf(u'|') : OrderKeys::kUnknown;
+        const bool canSplit =
+            table.usable() && table.asciiExact() && sep != 0 && sep != OrderKeys::kUnknown;
+        std::vector<std::string> weights(used.size());
+        std::vector<std::uint8_t> simple(used.size(), 0);
+        for (size_t j = 0; j < used.size(); ++j) {
+            const QStringView t = p_.urlText[size_t(used[j])];
+            if (canSplit && isAscii(t) && table.appendWeights(t, weights[j]) &&
+                weights[j].find(char(sep)) == std::string::npos) {
+                simple[j] = 1;
+            }
+        }
+        if (p_.urlIdsInOrder) {
+            for (std::int32_t u : used) {
+                urlRank_[size_t(u)] = u;
+            }
+        } else {
+            // Hashed ids: every URL is ASCII with an exact key; rank them by their weights.
+            std::vector<size_t> idx(used.size());
+            std::iota(idx.begin(), idx.end(), 0);
+            std::vector<std::string> plain(used.size());
+            for (size_t j = 0; j < used.size(); ++j) {
+                table.appendWeights(p_.urlText[size_t(used[j])], plain[j]);
+            }
+            std::sort(idx.begin(), idx.end(),
+                      [&](size_t a, size_t b) { return plain[a] < plain[b]; });
+            for (size_t r = 0; r < idx.size(); ++r) {
+                urlRank_[size_t(used[idx[r]])] = std::int32_t(r);
+            }
+        }
+        {
+            std::vector<size_t> idx;
+            for (size_t j = 0; j < used.size(); ++j) {
+                if (simple[j]) {
+                    weights[j].push_back(char(sep));
+                    idx.push_back(j);
+                }
+            }
+            std::sort(idx.begin(), idx.end(),
+                      [&](size_t a, size_t b) { return weights[a] < weights[b]; });
+            for (size_t r = 0; r < idx.size(); ++r) {
+                sepRank_[size_t(used[idx[r]])] = std::int32_t(r);
+            }
+        }
+        // Each key: its URLs in collation order, and whether the tuple order holds for it.
+        const size_t nc = all_.size();
+        tuple_.assign(nc * size_t(k_), 0);
+        plainKey_.assign(nc, 1);
+        for (size_t j = 0; j < nc; ++j) {
+            std::int32_t* key = keys_[size_t(all_[j].part)].data() + all_[j].keyAt;
+            std::sort(key, key + k_, [&](std::int32_t a, std::int32_t b) {
+                return urlRank_[size_t(a)] < urlRank_[size_t(b)];
+            });
+            for (int x = 0; x < k_; ++x) {
+                const std::int32_t u = key[x];
+                if (sepRank_[size_t(u)] < 0) {
+                    plainKey_[j] = 0;
+                }
+                tuple_[j * size_t(k_) + size_t(x)] =
+                    x + 1 < k_ ? sepRank_[size_t(u)] : urlRank_[size_t(u)];
+            }
+        }
+        std::vector<std::int32_t> order(nc);
+        std::iota(order.begin(), order.end(), 0);
+        bool anyJoined = false;
+        for (std::uint8_t pk : plainKey_) {
+            anyJoined = anyJoined || !pk;
+        }
+        if (anyJoined) {
+            joined_.resize(nc);
+            for (size_t j = 0; j < nc; ++j) {
+                if (!plainKey_[j]) {
+                    joined_[j] = joinedText(j);
+                }
+            }
+        }
+        const int parts = nc >= 100'000 ? threads_ : 1;
+        std::vector<std::unique_ptr<Collation>> extra;
+        for (int w = 1; w < parts && anyJoined; ++w) {
+            extra.push_back(std::make_unique<Collation>(c.locale()));
+        }
+        auto less = [&](const Collation& coll) {
+            return
+                [&, this](std::int32_t a, std::int32_t b) { return compareKeys(a, b, coll) < 0; };
+        };
+        std::vector<size_t> bounds;
+        for (int q = 0; q <= parts; ++q) {
+            bounds.push_back(nc * size_t(q) / size_t(parts));
+        }
+        parallelFor(parts, parts, [&](std::int64_t begin, std::int64_t end, int w) {
+            const Collation& coll = w == 0 || !anyJoined ? c : *extra[size_t(w - 1)];
+            for (std::int64_t q = begin; q < end; ++q) {
+                std::sort(order.begin() + std::ptrdiff_t(bounds[size_t(q)]),
+                          order.begin() + std::ptrdiff_t(bounds[size_t(q) + 1]), less(coll));
+            }
+        });
+        for (int q = 1; q < parts; ++q) {
+            std::inplace_merge(order.begin(), order.begin() + std::ptrdiff_t(bounds[size_t(q)]),
+                               order.begin() + std::ptrdiff_t(bounds[size_t(q) + 1]), less(c));
+        }
+        return order;
+    }
+
+    QString joinedText(size_t j) const {
+        const std::int32_t* key = keys_[size_t(all_[j].part)].data() + all_[j].keyAt;
+        QString s;
+        for (int x = 0; x < k_; ++x) {
+            if (x) {
+                s += u'|';
+            }
+            s += p_.urlText[size_t(key[x])];
+        }
+        return s;
+    }
+
+    int compareKeys(std::int32_t a, std::int32_t b, const Collation& c) const {
+        if (plainKey_[size_t(a)] && plainKey_[size_t(b)]) {
+            const std::int32_t* ta = tuple_.data() + size_t(a) * size_t(k_);
+            const std::int32_t* tb = tuple_.data() + size_t(b) * size_t(k_);
+            for (int x = 0; x < k_; ++x) {
+                if (ta[x] != tb[x]) {
+                    return ta[x] < tb[x] ? -1 : 1;
+                }
+            }
+            return 0;
+        }
+        const QString ja = plainKey_[size_t(a)] ? joinedText(size_t(a)) : joined_[size_t(a)];
+        const QString jb = plainKey_[size_t(b)] ? joinedText(size_t(b)) : joined_[size_t(b)];
+        const int r = c.compare(ja, jb);
+        if (r != 0) {
+            return r;
+        }
+        // Different URL sets whose joined texts read alike (a URL holding "|") stay apart,
+        // ordered URL by URL.
+        const std::int32_t* ka = keys_[size_t(all_[size_t(a)].part)].data() + all_[size_t(a)].keyAt;
+        const std::int32_t* kb = keys_[size_t(all_[size_t(b)].part)].data() + all_[size_t(b)].keyAt;
+        for (int x = 0; x < k_; ++x) {
+            if (ka[x] != kb[x]) {
+                return urlRank_[size_t(ka[x])] < urlRank_[size_t(kb[x])] ? -1 : 1;
+            }
+        }
+        return 0;
+    }
+
+    // ---- the bucket and leftover passes ----
+
+    void bucketPass(const std::vector<std::int32_t>& order, TStringListDynArray& groups) {
+        placed_.assign(size_t(p_.classes), 0);
+        std::int32_t maxSize = 0;
+        for (const Candidate& cand : all_) {
+            maxSize = std::max(maxSize, cand.size);
+        }
+        // A bucket entry: members in the arrays of a part, or (part -1) in the queue arena.
+        struct Entry {
+            std::int32_t part;
+            std::int32_t at;
+        };
+        std::vector<std::vector<Entry>> buckets(static_cast<size_t>(maxSize));
+        for (std::int32_t j : order) {
+            const Candidate& cand = all_[size_t(j)];
+            buckets[size_t(cand.size) - 1].push_back(Entry{cand.part, cand.memberAt});
+        }
+        std::vector<Member> queued;
+        std::vector<Member> fresh;
+        for (std::int32_t s = maxSize; s >= k_; --s) {
+            for (size_t x = 0; x < buckets[size_t(s) - 1].size(); ++x) {
+                const Entry en = buckets[size_t(s) - 1][x];
+                const Member* m =
+                    en.part >= 0 ? members_[size_t(en.part)].data() + en.at : queued.data() + en.at;
+                fresh.clear();
+                for (std::int32_t y = 0; y < s; ++y) {
+                    if (!placed_[size_t(m[y].cls)]) {
+                        fresh.push_back(m[y]);
+                    }
+                }
+                const std::int32_t f = std::int32_t(fresh.size());
+                if (f < k_) {
+                    continue;
+                }
+                if (f == s) {
+                    auto list = std::make_unique<QStringList>();
+                    list->reserve(f);
+                    for (const Member& mem : fresh) {
+                        placed_[size_t(mem.cls)] = 1;
+                        list->append(p_.text(mem.line));
+                    }
+                    groups.push_back(std::move(list));
+                } else {
+                    buckets[size_t(f) - 1].push_back(Entry{-1, std::int32_t(queued.size())});
+                    queued.insert(queued.end(), fresh.begin(), fresh.end());
+                }
+            }
+        }
+    }
+
+    void leftoverPass(TStringListDynArray& groups) {
+        if (placed_.empty()) {
+            placed_.assign(size_t(p_.classes), 0);
+        }
+        for (std::int32_t i = 0; i < p_.lines; ++i) {
+            if (!placed_[size_t(p_.lineClass[size_t(i)])]) {
+                groups.push_back(std::make_unique<QStringList>(QStringList{p_.text(i)}));
+            }
+        }
+    }
+
+    const Prepared& p_;
+    const int k_;
+    Monitor& monitor_;
+    const int threads_;
+
+    std::vector<std::uint64_t> urlHash_;
+    std::uint8_t threshold_ = 2;
+    std::vector<std::uint8_t> weight_;
+    std::vector<std::uint8_t> careful_;
+    int counterBits_ = 16;
+    std::unique_ptr<std::atomic<std::uint8_t>[]> counters_;
+    std::vector<std::int32_t> urlEntryBegin_;
+    std::vector<std::int32_t> urlEntry_;
+
+    std::vector<Incidence> incidences_;
+    std::vector<std::int32_t> side_;
+
+    std::vector<std::vector<Candidate>> candidates_;
+    std::vector<std::vector<std::int32_t>> keys_;
+    std::vector<std::vector<Member>> members_;
+    std::vector<Candidate> all_;
+    std::vector<std::int32_t> urlRank_;
+    std::vector<std::int32_t> sepRank_;
+    std::vector<std::int32_t> tuple_;
+    std::vector<std::uint8_t> plainKey_;
+    std::vector<QString> joined_;
+    std::vector<std::uint8_t> placed_;
+};
+
+}  // namespace
+
+void runHard(const Prepared& p, int k, TStringListDynArray& groups, Monitor& monitor,
+             double progressFrom) {
+    Hard(p, k, monitor).run(groups, progressFrom);
+}
+
+}  // namespace kelvara::engine_detail

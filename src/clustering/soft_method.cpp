@@ -1,0 +1,384 @@
+// The soft method, fast: the same groups, slots and merges as the line-by-line algorithm.
+//
+// The line-by-line algorithm meets, for each line i, every line that shares a URL with it and
+// joins those that share at least k. Only some of those meetings change anything: a candidate
+// already in i's group is skipped. This engine finds, for each line in order, just the candidates
+// that can still change something, and replays their joins in the order in which the line-by-line
+// algorithm would have met them: by the position of the first shared URL in i's list, then by the
+// candidate's text. That reproduces every slot, every merge (and so which slot survives) and the
+// letter case kept in each group.
+//
+// Finding the candidates:
+// - Two lines that share at least k URLs share a URL among the first m - k + 1 of each one's
+//   shared URLs, taken rarest first (a prefix filter). So each line is listed under its prefix
+//   URLs, and i looks only there.
+// - A line that represents all its URLs (every line but some repeated ones) is met by every line
+//   that shares a URL with it, so a pair of such lines is settled when the earlier one is
+//   processed: such an i looks only at lines after it. A line that does not represent all its
+//   URLs looks both ways.
+// - Once every later line listed under a URL has been joined to i's group, nothing listed there
+//   can change a later line's group: the URL is retired.
+
+#include "clustering/engine_methods.h"
+#include "clustering/engine_parallel.h"
+
+#include <algorithm>
+#include <numeric>
+#include <unordered_map>
+
+namespace kelvara::engine_detail {
+
+namespace {
+
+class Soft {
+public:
+    Soft(const Prepared& p, int k, Monitor& monitor) : p_(p), k_(k), monitor_(monitor) {}
+
+    void run(TStringListDynArray& groups, double progressFrom) {
+        buildPrefixIndex();
+        gi_.assign(p_.entries.size(), -1);
+        classSlot_.assign(size_t(p_.classes), -1);
+        seenIter_.assign(size_t(p_.lines), -1);
+        seenValid_.assign(size_t(p_.lines), 0);
+        const std::int32_t n = p_.lines;
+        for (std::int32_t i = 0; i < n; ++i) {
+            if (monitor_.stopRequested()) {
+                break;
+            }
+            line(i);
+            if ((i & 1023) == 1023 || i + 1 == n) {
+                monitor_.advance(progressFrom + (1.0 - progressFrom) * double(i + 1) / double(n));
+            }
+        }
+        output(groups);
+    }
+
+private:
+    struct Group {
+        std::vector<std::int32_t> lines;    // the line whose text stands for each class
+        std::vector<std::int32_t> entries;  // every entry that has joined
+    };
+    struct Candidate {
+        std::uint64_t order;  // first shared URL's position in i's list, then the text's rank
+        std::int32_t line;
+        bool operator<(const Candidate& o) const { return order < o.order; }
+    };
+
+    void buildPrefixIndex() {
+        const std::int32_t entries = std::int32_t(p_.entries.size());
+        // Each entry's prefix: its first m - k + 1 shared URLs, rarest first.
+        prefixBegin_.assign(size_t(entries) + 1, 0);
+        std::vector<std::int32_t> tmp;
+        for (std::int32_t e = 0; e < entries; ++e) {
+            const std::int32_t b = p_.urlBegin[size_t(e)];
+            const std::int32_t m = p_.urlBegin[size_t(e) + 1] - b;
+            if (m >= k_) {
+                tmp.assign(p_.sortedId.begin() + b, p_.sortedId.begin() + b + m);
+                const auto rarer = [&](std::int32_t a, std::int32_t c) {
+                    const std::int32_t fa = p_.urlLines[size_t(a)];
+                    const std::int32_t fc = p_.urlLines[size_t(c)];
+                    return fa != fc ? fa < fc : a < c;
+                };
+                const std::int32_t len = m - k_ + 1;
+                std::partial_sort(tmp.begin(), tmp.begin() + len, tmp.end(), rarer);
+                prefix_.insert(prefix_.end(), tmp.begin(), tmp.begin() + len);
+            }
+            prefixBegin_[size_t(e) + 1] = std::int32_t(prefix_.size());
+        }
+        // The lines listed under each URL, in work order.
+        listBegin_.assign(size_t(p_.urls) + 1, 0);
+        for (std::int32_t i = 0; i < p_.lines; ++i) {
+            const std::int32_t e = p_.lineEntry[size_t(i)];
+            if (e >= 0) {
+                for (std::int32_t j = prefixBegin_[size_t(e)]; j < prefixBegin_[size_t(e) + 1];
+                     ++j) {
+                    ++listBegin_[size_t(prefix_[size_t(j)]) + 1];
+                }
+            }
+        }
+        std::partial_sum(listBegin_.begin(), listBegin_.end(), listBegin_.begin());
+        list_.resize(size_t(listBegin_.back()));
+        cursor_.assign(listBegin_.begin(), listBegin_.end() - 1);
+        for (std::int32_t i = 0; i < p_.lines; ++i) {
+            const std::int32_t e = p_.lineEntry[size_t(i)];
+            if (e >= 0) {
+                for (std::int32_t j = prefixBegin_[size_t(e)]; j < prefixBegin_[size_t(e) + 1];
+                     ++j) {
+                    list_[size_t(cursor_[size_t(prefix_[size_t(j)])]++)] = i;
+                }
+            }
+        }
+        cursor_.assign(listBegin_.begin(), listBegin_.end() - 1);
+        retired_.assign(size_t(p_.urls), 0);
+    }
+
+    // Overlap of the shared lists of two entries and the position (in ei's order) of the first
+    // URL of ei that `with` holds; `with` is a sorted id range.
+    static void overlap(const std::int32_t* a, const std::int32_t* aPos, std::int32_t na,
+                        const std::int32_t* b, std::int32_t nb, std::int32_t* count,
+                        std::int32_t* first) {
+        std::int32_t c = 0;
+        std::int32_t f = INT32_MAX;
+        std::int32_t x = 0;
+        std::int32_t y = 0;
+        while (x < na && y < nb) {
+            if (a[x] < b[y]) {
+                ++x;
+            } else if (b[y] < a[x]) {
+                ++y;
+            } else {
+                ++c;
+                f = std::min(f, aPos[x]);
+                ++x;
+                ++y;
+            }
+        }
+        *count = c;
+        *first = f;
+    }
+
+    // Whether o is settled for line i: in i's group already, or a valid candidate (recorded).
+    bool consider(std::int32_t i, std::int32_t e, std::int32_t gi, std::int32_t o) {
+        if (seenIter_[size_t(o)] == i) {
+            return seenValid_[size_t(o)] != 0;
+        }
+        seenIter_[size_t(o)] = i;
+        const std::int32_t eo = p_.lineEntry[size_t(o)];
+        const std::int32_t go = gi_[size_t(eo)];
+        if (go >= 0 && go == gi) {
+            seenValid_[size_t(o)] = 1;
+            return true;
+        }
+        const std::int32_t* a = p_.sortedId.data() + p_.urlBegin[size_t(e)];
+        const std::int32_t* aPos = p_.sortedPos.data() + p_.urlBegin[size_t(e)];
+        const std::int32_t na = p_.urlBegin[size_t(e) + 1] - p_.urlBegin[size_t(e)];
+        std::int32_t count = 0;
+        std::int32_t first = 0;
+        overlap(a, aPos, na, p_.sortedId.data() + p_.urlBegin[size_t(eo)],
+                p_.urlBegin[size_t(eo) + 1] - p_.urlBegin[size_t(eo)], &count, &first);
+        bool valid = count >= k_;
+        if (valid && !p_.lineFull[size_t(o)]) {
+            // i meets o only through a URL that o represents.
+            std::int32_t c2 = 0;
+            overlap(a, aPos, na, p_.repIds.data() + p_.repBegin[size_t(o)],
+                    p_.repEnd[size_t(o)] - p_.repBegin[size_t(o)], &c2, &first);
+            valid = c2 > 0;
+        }
+        seenValid_[size_t(o)] = valid ? 1 : 0;
+        if (valid) {
+            candidates_.push_back(Candidate{(std::uint64_t(std::uint32_t(first)) << 32) |
+                                                std::uint32_t(p_.lineClass[size_t(o)]),
+                                            o});
+        }
+        return valid;
+    }
+
+    void line(std::int32_t i) {
+        const std::int32_t e = p_.lineEntry[size_t(i)];
+        if (e >= 0 && p_.entryUrlCount(e) >= k_) {
+            candidates_.clear();
+            const std::int32_t gi = gi_[size_t(e)];
+            const bool full = p_.lineFull[size_t(i)] != 0;
+            for (std::int32_t j = prefixBegin_[size_t(e)]; j < prefixBegin_[size_t(e) + 1]; ++j) {
+                const std::int32_t t = prefix_[size_t(j)];
+                const std::int32_t at = cursor_[size_t(t)]++;
+                const std::int32_t end = listBegin_[size_t(t) + 1];
+                if (full) {
+                    if (retired_[size_t(t)]) {
+                        continue;
+                    }
+                    bool all = true;
+                    for (std::int32_t x = at + 1; x < end; ++x) {
+                        all = consider(i, e, gi, list_[size_t(x)]) && all;
+                    }
+                    if (all) {
+                        retired_[size_t(t)] = 1;
+                    }
+                } else {
+                    for (std::int32_t x = listBegin_[size_t(t)]; x < end; ++x) {
+                        if (x != at) {
+                            consider(i, e, gi, list_[size_t(x)]);
+                        }
+                    }
+                }
+            }
+            std::sort(candidates_.begin(), candidates_.end());
+            for (const Candidate& c : candidates_) {
+                const std::int32_t go = gi_[size_t(p_.lineEntry[size_t(c.line)])];
+                const std::int32_t now = gi_[size_t(e)];
+                if (go >= 0 && go == now) {
+                    continue;
+                }
+                join(i, c.line);
+            }
+        }
+        if (e < 0 || gi_[size_t(e)] < 0) {
+            slots_.push_back(-2 - i);  // a group of this line alone
+        }
+    }
+
+    // Class membership of groups. A class is in one group at most, unless its lines have
+    // different entries; the rare extra memberships are kept aside.
+    bool inGroup(std::int32_t c, std::int32_t slot) const {
+        if (classSlot_[size_t(c)] == slot) {
+            return true;
+        }
+        auto range = extraSlots_.equal_range(c);
+        for (auto it = range.first; it != range.second; ++it) {
+            if (it->second == slot) {
+                return true;
+            }
+        }
+        return false;
+    }
+    void addMembership(std::int32_t c, std::int32_t slot) {
+        if (classSlot_[size_t(c)] < 0) {
+            classSlot_[size_t(c)] = slot;
+        } else {
+            extraSlots_.emplace(c, slot);
+        }
+    }
+    void removeMembership(std::int32_t c, std::int32_t slot) {
+        if (classSlot_[size_t(c)] == slot) {
+            classSlot_[size_t(c)] = -1;
+            auto it = extraSlots_.find(c);
+            if (it != extraSlots_.end()) {
+                classSlot_[size_t(c)] = it->second;
+                extraSlots_.erase(it);
+            }
+            return;
+        }
+        auto range = extraSlots_.equal_range(c);
+        for (auto it = range.first; it != range.second; ++it) {
+            if (it->second == slot) {
+                extraSlots_.erase(it);
+                return;
+            }
+        }
+    }
+
+    Group& group(std::int32_t slot) { return pool_[size_t(slots_[size_t(slot)])]; }
+
+    void addLine(std::int32_t slot, std::int32_t line) {
+        const std::int32_t c = p_.lineClass[size_t(line)];
+        if (!inGroup(c, slot)) {
+            group(slot).lines.push_back(line);
+            addMembership(c, slot);
+        }
+    }
+
+    void join(std::int32_t i, std::int32_t o) {
+        const std::int32_t ei = p_.lineEntry[size_t(i)];
+        const std::int32_t eo = p_.lineEntry[size_t(o)];
+        const std::int32_t gi = gi_[size_t(ei)];
+        const std::int32_t go = gi_[size_t(eo)];
+        if (gi < 0 && go < 0) {
+            const std::int32_t slot = std::int32_t(slots_.size());
+            slots_.push_back(std::int32_t(pool_.size()));
+            pool_.emplace_back();
+            addLine(slot, i);
+            addLine(slot, o);
+            group(slot).entries.push_back(ei);
+            if (eo != ei) {
+                group(slot).entries.push_back(eo);
+            }
+            gi_[size_t(ei)] = gi_[size_t(eo)] = slot;
+        } else if (go < 0) {
+            addLine(gi, o);
+            group(gi).entries.push_back(eo);
+            gi_[size_t(eo)] = gi;
+        } else if (gi < 0) {
+            addLine(go, i);
+            group(go).entries.push_back(ei);
+            gi_[size_t(ei)] = go;
+        } else if (group(gi).lines.size() > group(go).lines.size()) {
+            merge(go, gi);
+        } else {
+            merge(gi, go);
+        }
+    }
+
+    void merge(std::int32_t from, std::int32_t into) {
+        Group a = std::move(group(from));
+        slots_[size_t(from)] = -1;
+        Group& b = group(into);
+        for (std::int32_t line : a.lines) {
+            const std::int32_t c = p_.lineClass[size_t(line)];
+            if (inGroup(c, into)) {
+                removeMembership(c, from);
+            } else {
+                b.lines.push_back(line);
+                removeMembership(c, from);
+                addMembership(c, into);
+            }
+        }
+        for (std::int32_t e : a.entries) {
+            gi_[size_t(e)] = into;
+            b.entries.push_back(e);
+        }
+    }
+
+    void output(TStringListDynArray& groups) {
+        for (size_t e = 0; e < p_.entries.size(); ++e) {
+            p_.entries[e]->GroupIndex = gi_[e];
+        }
+        groups.resize(slots_.size());
+        parallelFor(
+            std::int64_t(slots_.size()), engineThreads(),
+            [&](std::int64_t begin, std::int64_t end, int) {
+                std::vector<std::int32_t> order;
+                for (std::int64_t s = begin; s < end; ++s) {
+                    const std::int32_t ref = slots_[size_t(s)];
+                    if (ref == -1) {
+                        groups[size_t(s)] = nullptr;
+                        continue;
+                    }
+                    auto list = std::make_unique<QStringList>();
+                    if (ref <= -2) {
+                        list->append(p_.text(-2 - ref));
+                    } else {
+                        order = pool_[size_t(ref)].lines;
+                        std::sort(order.begin(), order.end(), [&](std::int32_t a, std::int32_t b) {
+                            return p_.lineClass[size_t(a)] < p_.lineClass[size_t(b)];
+                        });
+                        list->reserve(qsizetype(order.size()));
+                        for (std::int32_t line : order) {
+                            list->append(p_.text(line));
+                        }
+                    }
+                    groups[size_t(s)] = std::move(list);
+                }
+            });
+    }
+
+    const Prepared& p_;
+    const int k_;
+    Monitor& monitor_;
+
+    std::vector<std::int32_t> prefixBegin_;  // per entry, into prefix_
+    std::vector<std::int32_t> prefix_;
+    std::vector<std::int32_t> listBegin_;  // per URL, into list_
+    std::vector<std::int32_t> list_;
+    std::vector<std::int32_t> cursor_;   // per URL: where the line being processed stands
+    std::vector<std::uint8_t> retired_;  // per URL
+
+    std::vector<std::int32_t> gi_;  // per entry: its group's slot, -1 for none
+    // Per slot: index into pool_, -1 for a slot merged away, -2 - line for a one-line group.
+    std::vector<std::int32_t> slots_;
+    std::vector<Group> pool_;
+    std::vector<std::int32_t> classSlot_;
+    std::unordered_multimap<std::int32_t, std::int32_t> extraSlots_;
+
+    std::vector<std::int32_t> seenIter_;
+    std::vector<std::uint8_t> seenValid_;
+    std::vector<Candidate> candidates_;
+};
+
+}  // namespace
+
+void runSoft(const Prepared& p, int k, TStringListDynArray& groups, Monitor& monitor,
+             double progressFrom) {
+    Soft(p, k, monitor).run(groups, progressFrom);
+}
+
+}  // namespace kelvara::engine_detail
