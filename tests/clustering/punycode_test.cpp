@@ -103,6 +103,10 @@ const std::vector<Sample> kSamples = {
     {"AstralMixed", "ab-qg4n4589e", {0x61, 0x1F600, 0x62, 0x10000}},
 };
 
+void PrintTo(const Sample& s, std::ostream* os) {
+    *os << s.name;
+}
+
 class PunycodeSamples : public ::testing::TestWithParam<Sample> {};
 
 TEST_P(PunycodeSamples, DecodeAndMeasure) {

@@ -39,6 +39,10 @@ struct ParseCase {
     Grid cells;
 };
 
+void PrintTo(const ParseCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class TableParse : public ::testing::TestWithParam<ParseCase> {};
 
 TEST_P(TableParse, GivesTheCellsAndTheShape) {
