@@ -1,6 +1,8 @@
 #include "ui/dialogs.h"
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QWidget>
 
@@ -13,7 +15,9 @@ namespace {
 struct TestAnswers {
     std::deque<QMessageBox::StandardButton> answers;
     std::deque<std::optional<QString>> inputs;
+    std::deque<std::optional<QString>> files;
     std::vector<Dialogs::Shown> shown;
+    bool nonInteractive = false;
 };
 
 TestAnswers& answers() {
@@ -43,6 +47,9 @@ QMessageBox::StandardButton showBox(QWidget* parent, QMessageBox::Icon icon, Dia
         const QMessageBox::StandardButton b = a.answers.front();
         a.answers.pop_front();
         return b;
+    }
+    if (a.nonInteractive) {
+        return escapeButton(buttons);
     }
     QMessageBox box(icon, titleOr(title), text, buttons, parent);
     box.setEscapeButton(escapeButton(buttons));
@@ -76,11 +83,65 @@ QString Dialogs::InputBox(QWidget* parent, const QString& title, const QString& 
         a.inputs.pop_front();
         return answer ? *answer : text;
     }
+    if (a.nonInteractive) {
+        return text;
+    }
     QInputDialog dlg(parent);
     dlg.setWindowTitle(titleOr(title));
     dlg.setLabelText(prompt);
     dlg.setTextValue(text);
     return dlg.exec() == QDialog::Accepted ? dlg.textValue() : text;
+}
+
+namespace {
+
+std::optional<QString> runFileDialog(QWidget* parent, Dialogs::Kind kind, const QString& filter,
+                                     const QString& defaultSuffix, const QString& start) {
+    TestAnswers& a = answers();
+    a.shown.push_back({kind, {}, filter, start, {}});
+    if (!a.files.empty()) {
+        const std::optional<QString> answer = a.files.front();
+        a.files.pop_front();
+        return answer;
+    }
+    if (a.nonInteractive) {
+        return std::nullopt;
+    }
+    QFileDialog dlg(parent, {}, {}, filter);
+    dlg.setAcceptMode(kind == Dialogs::Kind::SaveFile ? QFileDialog::AcceptSave
+                                                      : QFileDialog::AcceptOpen);
+    dlg.setFileMode(kind == Dialogs::Kind::SaveFile ? QFileDialog::AnyFile
+                                                    : QFileDialog::ExistingFile);
+    if (!defaultSuffix.isEmpty()) {
+        dlg.setDefaultSuffix(defaultSuffix);
+    }
+    const QFileInfo info(start);
+    if (info.isDir()) {
+        dlg.setDirectory(start);
+    } else if (!start.isEmpty()) {
+        dlg.setDirectory(info.absolutePath());
+        dlg.selectFile(info.fileName());
+    }
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return dlg.selectedFiles().constFirst();
+}
+
+}  // namespace
+
+std::optional<QString> Dialogs::openFile(QWidget* parent, const QString& filter,
+                                         const QString& defaultSuffix, const QString& dir) {
+    return runFileDialog(parent, Kind::OpenFile, filter, defaultSuffix, dir);
+}
+
+std::optional<QString> Dialogs::saveFile(QWidget* parent, const QString& proposed,
+                                         const QString& filter) {
+    return runFileDialog(parent, Kind::SaveFile, filter, {}, proposed);
+}
+
+void Dialogs::setNextFile(std::optional<QString> path) {
+    answers().files.push_back(std::move(path));
 }
 
 void Dialogs::setNextAnswer(QMessageBox::StandardButton answer) {
@@ -95,8 +156,14 @@ const std::vector<Dialogs::Shown>& Dialogs::shown() {
     return answers().shown;
 }
 
+void Dialogs::setNonInteractive(bool on) {
+    answers().nonInteractive = on;
+}
+
 void Dialogs::reset() {
+    const bool nonInteractive = answers().nonInteractive;
     answers() = TestAnswers();
+    answers().nonInteractive = nonInteractive;
 }
 
 }  // namespace kelvara

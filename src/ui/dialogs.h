@@ -28,8 +28,15 @@ public:
     static QString InputBox(QWidget* parent, const QString& title, const QString& prompt,
                             const QString& text);
 
+    // File dialogs: the chosen file, or nullopt when the user cancels. The open dialog appends
+    // defaultSuffix to a name typed without an extension; the save dialog asks before replacing.
+    static std::optional<QString> openFile(QWidget* parent, const QString& filter,
+                                           const QString& defaultSuffix, const QString& dir = {});
+    static std::optional<QString> saveFile(QWidget* parent, const QString& proposed,
+                                           const QString& filter);
+
     // What was shown, for tests.
-    enum class Kind { Question, Error, Information, Input };
+    enum class Kind { Question, Error, Information, Input, OpenFile, SaveFile };
     struct Shown {
         Kind kind;
         QString title;
@@ -42,6 +49,10 @@ public:
     // of nullopt is a cancel.
     static void setNextAnswer(QMessageBox::StandardButton answer);
     static void setNextInput(std::optional<QString> text);
+    static void setNextFile(std::optional<QString> path);
+    // With no answer queued, answer as the escape key would instead of waiting for a person
+    // (tests and other unattended runs never block on a box).
+    static void setNonInteractive(bool on);
     static const std::vector<Shown>& shown();
     static void reset();
 };

@@ -1,0 +1,110 @@
+#pragma once
+
+#include "clustering/cluster.h"
+#include "core/platform.h"
+#include "search/serp_entry.h"
+#include "search/yandex_worker.h"
+
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace kelvara {
+
+class TYandexThread;
+class TGroupingThread;
+
+// The progress window as the run drives it.
+class ProgressView {
+public:
+    virtual ~ProgressView() = default;
+    virtual void setCaption(const QString& text) = 0;
+    virtual void setExplanation(const QString& text) = 0;  // StaticText1
+    virtual void setCountText(const QString& text) = 0;    // StaticText2
+    virtual void setCountVisible(bool visible) = 0;
+    virtual void setButtonCaption(const QString& text) = 0;
+    virtual void setProgress(int minimum, int maximum, int position) = 0;
+    // Shows the window modally and returns when it has closed, for whatever reason (closed by
+    // the run, or cancelled by the user). onShown runs once the window is on screen.
+    virtual void execModal(const std::function<void()>& onShown) = 0;
+    virtual void close() = 0;
+};
+
+// Where the run reports a failed fetch: a message box with the error icon and one OK button.
+class ErrorView {
+public:
+    virtual ~ErrorView() = default;
+    virtual void showError(const QString& text) = 0;
+};
+
+// What a run takes from the main window's controls.
+struct RunRequest {
+    QStringList lines;              // the query box, line by line, unchanged
+    QString serviceUrl;             // the URL box
+    std::optional<int> regionCode;  // the selected region; none: the default region 213
+    bool hardMethod = false;
+    int threshold = 3;  // 1 to 10
+};
+
+// The two-phase run of the main window: fetch what has no fresh stored result, then cluster
+// everything, with the progress window up meanwhile and a timer polling the phase's thread.
+// Everything here runs on the user-interface thread.
+class RunController : public QObject {
+    Q_OBJECT
+public:
+    RunController(ResultStore& store, SearchContext search, ProgressView& progress,
+                  ErrorView& errors, UiLanguage language, QObject* parent = nullptr);
+    ~RunController() override;
+
+    // One whole run; returns when it has ended (finished, failed or cancelled).
+    void Button1Click(const RunRequest& request);
+
+    // Stops a fetch still running and puts what it fetched into the store; empties the run.
+    void ResetWorkList();
+    void StopGroupingThread();
+
+    // The base URL of the request: the configured URL, "&lr=" and the region code.
+    static QString baseUrl(const QString& serviceUrl, std::optional<int> regionCode);
+
+    int pollInterval() const { return ProcessTimer.interval(); }
+    bool running() const { return !FYandexThreads.empty() || FGroupingThread != nullptr; }
+
+Q_SIGNALS:
+    // The clustering has succeeded: the clusters for the tree, bucket last.
+    void clustersBuilt(const kelvara::ClusterList& clusters);
+
+private:
+    struct TYandexThreadRec {
+        std::unique_ptr<FetchList> list;
+        std::unique_ptr<TYandexThread> Thread;
+    };
+
+    void StartYandexThreads();
+    void StopYandexThreads();
+    void StartGroupingThread();
+    void ProcessTimerTimer();
+    void BuildClusterTree();
+
+    ResultStore& FGlobalList;
+    SearchContext search_;
+    ProgressView& progress_;
+    ErrorView& errors_;
+    UiLanguage language_;
+    RunRequest request_;
+
+    WorkList FWorkList;
+    // Entries of this run that the store refused (a query fetched twice): they serve the run
+    // through FWorkList and are released when it ends.
+    std::vector<std::unique_ptr<TSerpEntry>> runEntries_;
+    TStringListDynArray FGroups;
+    std::vector<TYandexThreadRec> FYandexThreads;
+    std::unique_ptr<TGroupingThread> FGroupingThread;
+    QTimer ProcessTimer;
+};
+
+}  // namespace kelvara

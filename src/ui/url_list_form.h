@@ -1,0 +1,32 @@
+#pragma once
+
+#include "search/serp_entry.h"
+#include "ui/shell_open.h"
+
+#include <QDialog>
+
+class QTreeWidget;
+
+namespace kelvara {
+
+struct TreeNode;
+
+// "Список URL": the result URLs behind a row of the cluster tree. For a phrase, its URLs in
+// stored order; for a cluster, the URLs most shared among its phrases, at most 20, with their
+// counts. A click on a row opens its address in the browser. Made afresh for every click.
+class TForm1 : public QDialog {
+    Q_OBJECT
+public:
+    TForm1(const ResultStore& store, const TreeNode& node, int level, UrlOpener opener,
+           QWidget* parent = nullptr);
+
+    QTreeWidget* ListView1() const { return listView1_; }
+
+private:
+    void ListView1Click();
+
+    QTreeWidget* listView1_;
+    UrlOpener opener_;
+};
+
+}  // namespace kelvara
