@@ -72,6 +72,8 @@ public:
     static QString baseUrl(const QString& serviceUrl, std::optional<int> regionCode);
 
     int pollInterval() const { return ProcessTimer.interval(); }
+    // 1000 ms in the program; tests poll faster.
+    void setPollInterval(int ms) { ProcessTimer.setInterval(ms); }
     bool running() const { return !FYandexThreads.empty() || FGroupingThread != nullptr; }
 
 Q_SIGNALS:

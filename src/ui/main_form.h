@@ -45,6 +45,7 @@ public:
     TfrmProgressForm* progressForm() const { return progressForm_; }
     TfrmAboutForm* aboutForm() const { return aboutForm_; }
     double manualSize() const { return FManualSize; }
+    RunController& runController() { return *controller_; }
 
     // The run, as the cluster button starts it; returns when the run has ended.
     void Button1Click();

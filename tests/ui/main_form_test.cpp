@@ -66,6 +66,7 @@ struct Program {
         env.search.pause = [](int) {};
         env.opener = [this](const QString& url) { opened << url; };
         window = std::make_unique<TfrmMainForm>(std::move(env));
+        window->runController().setPollInterval(20);
         window->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
         return *window;

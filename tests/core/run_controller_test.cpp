@@ -1,0 +1,199 @@
+// The run, driven through a fake progress window and an in-memory search service.
+#include "core/run_controller.h"
+#include "search/http_transport.h"
+#include "support/service_double.h"
+
+#include <gtest/gtest.h>
+
+#include <QEventLoop>
+#include <QTimer>
+#include <QUrlQuery>
+
+#include <mutex>
+
+using namespace kelvara;
+
+namespace {
+
+constexpr Stamp kNow = 739'959 * kMsPerDay;
+
+// Answers each query with the URLs scripted for it; an unscripted query gets status 500.
+class ScriptedTransport final : public HttpTransport {
+public:
+    std::map<QString, QStringList> answers;
+    HttpResponse perform(const HttpRequest& request, const AbortCheck&) override {
+        const QString url = QString::fromLatin1(request.url);
+        const QUrlQuery q(url.mid(url.indexOf(u'?') + 1));
+        std::lock_guard lock(mutex_);
+        asked_.push_back(q.queryItemValue(u"query"_qs, QUrl::FullyDecoded));
+        regions_.push_back(q.queryItemValue(u"lr"_qs));
+        const auto it = answers.find(asked_.back());
+        HttpResponse r;
+        if (it != answers.end()) {
+            r.status = 200;
+            r.body = QString::fromUtf8(test::xmlWithUrls(it->second));
+        }
+        return r;
+    }
+    QStringList asked() const {
+        std::lock_guard lock(mutex_);
+        return asked_;
+    }
+    QStringList regions() const {
+        std::lock_guard lock(mutex_);
+        return regions_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    QStringList asked_;
+    QStringList regions_;
+};
+
+struct FakeProgress final : ProgressView {
+    QStringList log;
+    QEventLoop* loop = nullptr;
+    bool closedByRun = false;
+    void setCaption(const QString& t) override { log << u"caption "_qs + t; }
+    void setExplanation(const QString&) override {}
+    void setCountText(const QString& t) override { log << u"count "_qs + t; }
+    void setCountVisible(bool v) override { log << (v ? u"count shown"_qs : u"count hidden"_qs); }
+    void setButtonCaption(const QString&) override {}
+    void setProgress(int, int, int) override {}
+    void execModal(const std::function<void()>& onShown) override {
+        QEventLoop l;
+        loop = &l;
+        QTimer::singleShot(0, &l, onShown);
+        l.exec();
+        loop = nullptr;
+    }
+    void close() override {
+        closedByRun = true;
+        if (loop) {
+            loop->quit();
+        }
+    }
+};
+
+struct FakeErrors final : ErrorView {
+    QStringList shown;
+    void showError(const QString& text) override { shown << text; }
+};
+
+struct TestRun {
+    ResultStore store;
+    std::shared_ptr<ScriptedTransport> transport = std::make_shared<ScriptedTransport>();
+    FakeProgress progress;
+    FakeErrors errors;
+    std::vector<ClusterList> built;
+    std::unique_ptr<RunController> controller;
+
+    TestRun() {
+        SearchContext search;
+        search.transport = transport;
+        search.clock = [] { return kNow; };
+        search.codePage = "windows-1251";
+        search.pause = [](int) {};
+        controller =
+            std::make_unique<RunController>(store, search, progress, errors, UiLanguage::English);
+        EXPECT_EQ(controller->pollInterval(), 1000);
+        controller->setPollInterval(10);
+        QObject::connect(controller.get(), &RunController::clustersBuilt,
+                         [this](const ClusterList& c) { built.push_back(c); });
+    }
+    void remember(const QString& query, const QStringList& urls, Stamp stamp) {
+        auto e = std::make_unique<TSerpEntry>(stamp);
+        for (const QString& u : urls) {
+            e->Urls.add(u);
+        }
+        store.add(query, std::move(e));
+    }
+    void run(const QStringList& lines, std::optional<int> region = 213, int threshold = 2) {
+        RunRequest r;
+        r.lines = lines;
+        r.serviceUrl = u"http://service/?user=u&key=k"_qs;
+        r.regionCode = region;
+        r.threshold = threshold;
+        controller->Button1Click(r);
+    }
+    QStringList urlsOf(const QString& q) const {
+        const TSerpEntry* e = findEntry(store, q);
+        return e ? e->Urls.texts() : QStringList{u"<none>"_qs};
+    }
+};
+
+const QStringList kShared = {u"http://a.ru/"_qs, u"http://b.ru/"_qs, u"http://c.ru/"_qs};
+
+}  // namespace
+
+TEST(RunController, FreshResultsGoStraightToClustering) {
+    TestRun r;
+    r.remember(u"one"_qs, kShared, kNow);
+    r.remember(u"two"_qs, kShared, kNow - 1000);
+    r.run({u"one"_qs, u"TWO"_qs, u"one"_qs});
+    EXPECT_TRUE(r.transport->asked().isEmpty());
+    ASSERT_EQ(r.built.size(), 1u);
+    // The line as typed is the phrase; the repeated line shares its entry and adds nothing.
+    ASSERT_EQ(r.built[0].size(), 1u);
+    EXPECT_EQ(r.built[0][0].phrases, (QStringList{u"one"_qs, u"TWO"_qs}));
+    EXPECT_TRUE(r.progress.closedByRun);
+    EXPECT_TRUE(r.progress.log.contains(u"caption Query processing"_qs));
+    EXPECT_TRUE(r.progress.log.contains(u"caption Clustering"_qs));
+    EXPECT_TRUE(r.progress.log.contains(u"count hidden"_qs));
+    EXPECT_FALSE(r.controller->running());
+}
+
+TEST(RunController, SevenDaysOldIsFetchedAgainAMillisecondYoungerIsNot) {
+    TestRun r;
+    r.remember(u"week"_qs, {u"http://old.ru/"_qs}, kNow - kFreshnessMs);
+    r.remember(u"almost"_qs, kShared, kNow - kFreshnessMs + 1);
+    r.transport->answers[u"week"_qs] = kShared;
+    r.run({u"week"_qs, u"almost"_qs});
+    EXPECT_EQ(r.transport->asked(), QStringList{u"week"_qs});
+    EXPECT_EQ(r.urlsOf(u"week"_qs), kShared);  // the new answer replaced the stale one
+    ASSERT_EQ(r.built.size(), 1u);
+    EXPECT_EQ(r.built[0][0].phrases, (QStringList{u"almost"_qs, u"week"_qs}));
+}
+
+TEST(RunController, AQueryTwiceInOneRunKeepsTheFirstAnswerInTheStore) {
+    TestRun r;
+    r.transport->answers[u"Кофе"_qs] = kShared;
+    r.transport->answers[u"кофе"_qs] = {u"http://other.ru/"_qs};
+    r.run({u"Кофе"_qs, u"кофе"_qs});
+    EXPECT_EQ(r.transport->asked(), (QStringList{u"Кофе"_qs, u"кофе"_qs}));
+    EXPECT_EQ(r.store.size(), 1);
+    EXPECT_EQ(r.store[0].text, u"Кофе"_qs);
+    EXPECT_EQ(r.urlsOf(u"кофе"_qs), kShared);
+}
+
+TEST(RunController, AFailedFetchShowsTheErrorAndKeepsEarlierAnswers) {
+    TestRun r;
+    r.remember(u"stale"_qs, kShared, kNow - kFreshnessMs - 5);
+    r.transport->answers[u"first"_qs] = kShared;  // "stale" is not answered: status 500
+    r.run({u"first"_qs, u"stale"_qs, u"never asked"_qs});
+    EXPECT_EQ(r.errors.shown,
+              QStringList{u"Error: failed to establish connection to the service, Yandex"_qs});
+    EXPECT_TRUE(r.built.empty());
+    EXPECT_EQ(r.urlsOf(u"first"_qs), kShared);
+    EXPECT_EQ(r.urlsOf(u"stale"_qs), QStringList{u"<none>"_qs});  // released when the run began
+    EXPECT_FALSE(r.transport->asked().contains(u"never asked"_qs));
+}
+
+TEST(RunController, NoRegionSelectedAsksForTheDefaultRegion) {
+    TestRun r;
+    r.transport->answers[u"q"_qs] = kShared;
+    r.run({u"q"_qs}, std::nullopt);
+    EXPECT_EQ(r.transport->regions(), QStringList{u"213"_qs});
+    EXPECT_EQ(RunController::baseUrl(u"http://s/?k=1"_qs, 54), u"http://s/?k=1&lr=54"_qs);
+}
+
+TEST(RunController, EmptyLinesAreAskedAndQueriesWithoutUrlsJoinNothing) {
+    TestRun r;
+    r.transport->answers[u""_qs] = {};  // answered, but without a URL
+    r.transport->answers[u"a"_qs] = kShared;
+    r.run({u""_qs, u"a"_qs});
+    EXPECT_EQ(r.transport->asked(), (QStringList{u""_qs, u"a"_qs}));
+    EXPECT_EQ(r.store.size(), 1);
+    ASSERT_EQ(r.built.size(), 1u);
+    EXPECT_EQ(r.built[0], (ClusterList{{unsortedCaption(), {u"a"_qs}}}));
+}
