@@ -106,10 +106,10 @@ void batchRun(const char* name, const QString& csv, const QString& out, int runs
             });
             const BatchTimes& t = times[times.size() / 2];
             std::printf(
-                "  %-7s %s %-10s load %8.1f  import %8.1f  cluster %8.1f  assemble %6.1f  "
-                "export %6.1f  save %7.1f  total %9.1f ms%s\n",
+                "  %-7s %s %-9s load %6.1f  import %7.1f  work list %5.1f  cluster %6.1f  "
+                "assemble %5.1f  export %6.1f  save %6.1f  total %7.1f%s\n",
                 name, hard ? "hard 4" : "soft 3", withCache ? "cache" : "no cache", t.load,
-                t.import, t.cluster, t.assemble, t.exportCsv, t.save, t.total(),
+                t.import, t.fetch, t.cluster, t.assemble, t.exportCsv, t.save, t.total(),
                 exitCode ? "  (FAILED)" : "");
         }
     }

@@ -10,6 +10,7 @@
 #include "table/query_import.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -166,8 +167,20 @@ private:
         const Stamp now = env_.clock();
         QStringList missing;
         qsizetype firstMissing = -1;
+        // Most lines are the very texts the store holds (an import puts them there): an exact-text
+        // index answers those without the collated binary search; the rest still go through it.
+        QHash<QStringView, TSerpEntry*> exact;
+        if (lines_.size() >= 256 && lines_.size() * 8 >= store_.size()) {
+            exact.reserve(store_.size());
+            for (const auto& line : store_) {
+                exact.insert(QStringView(line.text), line.object.get());
+            }
+        }
         for (qsizetype i = 0; i < lines_.size(); ++i) {
-            TSerpEntry* e = findEntry(store_, lines_[i]);
+            TSerpEntry* e = exact.value(QStringView(lines_[i]), nullptr);
+            if (!e) {
+                e = findEntry(store_, lines_[i]);
+            }
             if (e && youngerThan(now, e->Stamp, kFreshnessMs)) {
                 work_.push_back(WorkLine{lines_[i], e});
             } else {

@@ -1,5 +1,7 @@
 #include "table/query_import.h"
 
+#include <QSet>
+
 #include <algorithm>
 #include <memory>
 #include <numeric>
@@ -36,27 +38,57 @@ void addOneByOne(std::vector<Block>& blocks, ResultStore& store, ImportResult& r
 // ignored) the first wins, and a query the store holds keeps its entry.
 void mergeIntoStore(std::vector<Block>& blocks, ResultStore& store, ImportResult& result) {
     const Collation& collation = store.collation();
-    std::vector<Collation::Key> keys;
-    keys.reserve(blocks.size());
-    for (const Block& b : blocks) {
-        keys.push_back(collation.key(b.query));
+    // A query the store holds under the very same text needs no collation at all: this settles a
+    // re-import of what the cache already has with one hash probe per block.
+    std::vector<size_t> candidates;
+    candidates.reserve(blocks.size());
+    if (!store.empty() && blocks.size() * 8 >= size_t(store.size())) {
+        QSet<QStringView> held;
+        held.reserve(store.size());
+        for (const auto& line : store) {
+            held.insert(QStringView(line.text));
+        }
+        for (size_t k = 0; k < blocks.size(); ++k) {
+            if (held.contains(QStringView(blocks[k].query))) {
+                ++result.kept;
+            } else {
+                candidates.push_back(k);
+            }
+        }
+    } else {
+        for (size_t k = 0; k < blocks.size(); ++k) {
+            candidates.push_back(k);
+        }
     }
-    std::vector<size_t> order(blocks.size());
+    if (candidates.empty()) {
+        return;
+    }
+
+    // keys[c] belongs to blocks[candidates[c]].
+    std::vector<Collation::Key> keys;
+    keys.reserve(candidates.size());
+    for (const size_t k : candidates) {
+        keys.push_back(collation.key(blocks[k].query));
+    }
+    std::vector<size_t> order(candidates.size());
     std::iota(order.begin(), order.end(), size_t(0));
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        return collation.compareKeys(keys[a], blocks[a].query, keys[b], blocks[b].query) < 0;
-    });
+    auto compare = [&](size_t a, size_t b) {
+        return collation.compareKeys(keys[a], blocks[candidates[a]].query, keys[b],
+                                     blocks[candidates[b]].query);
+    };
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return compare(a, b) < 0; });
     // Equal queries are now side by side with the earliest block first.
     std::vector<size_t> fresh;
     fresh.reserve(order.size());
+    size_t previous = 0;
     for (size_t i = 0; i < order.size(); ++i) {
-        const size_t k = order[i];
-        if (!fresh.empty() && collation.compareKeys(keys[fresh.back()], blocks[fresh.back()].query,
-                                                    keys[k], blocks[k].query) == 0) {
+        if (i > 0 && compare(previous, order[i]) == 0) {
             ++result.kept;
             continue;
         }
-        fresh.push_back(k);
+        previous = order[i];
+        fresh.push_back(candidates[order[i]]);
     }
     keys.clear();
 

@@ -129,6 +129,9 @@ TEST(QueryImport, ManyBlocksGiveTheSameStoreAsOneByOne) {
         expectedLines.append(query);
         text += query + u"\r\n;http://site%1.ru/\r\n;http://x.ru/%2\r\n"_qs.arg(k).arg(i);
     }
+    // A query the store holds under the very same text.
+    text += u"zzz\r\n;http://z.ru/\r\n;http://z.ru/2\r\n"_qs;
+    expectedLines.append(u"zzz"_qs);
     ResultStore bulk;
     bulk.add(u"query 4"_qs, std::make_unique<TSerpEntry>(42));
     bulk.add(u"zzz"_qs, std::make_unique<TSerpEntry>(43));
@@ -156,7 +159,8 @@ TEST(QueryImport, ManyBlocksGiveTheSameStoreAsOneByOne) {
         EXPECT_EQ(bulk[i].object->Urls.texts(), ref[i].object->Urls.texts());
     }
     EXPECT_EQ(r.added + 2, bulk.size());
-    EXPECT_EQ(r.added + r.kept, 500);
+    EXPECT_EQ(r.added + r.kept, 501);
+    EXPECT_EQ(findEntry(bulk, u"zzz")->Stamp, 43);
 }
 
 TEST(QueryImport, NotATable) {
