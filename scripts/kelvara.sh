@@ -37,7 +37,13 @@ install_missing
 case "$MODE" in
     run)
         build "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-        exec "$BUILD/bin/kelvara-cli" --import "$BUILD/bin/samples/queries-ru.csv" --method soft --threshold 3
+        SAMPLE="$BUILD/bin/samples/queries-ru.csv"
+        if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+            # The window, with the sample imported and clustered as by its import button.
+            exec "$BUILD/bin/kelvara" --import "$SAMPLE"
+        fi
+        echo "No display: running the same job with kelvara-cli instead of the window." >&2
+        exec "$BUILD/bin/kelvara-cli" --import "$SAMPLE" --method soft --threshold 3
         ;;
     test)
         build "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo

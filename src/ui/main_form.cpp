@@ -260,9 +260,19 @@ bool TfrmMainForm::ImportCsv() {
     if (!file) {
         return true;
     }
+    return importFile(*file);
+}
+
+void TfrmMainForm::importAndRun(const QString& file) {
+    if (importFile(file)) {
+        Button1Click();
+    }
+}
+
+bool TfrmMainForm::importFile(const QString& file) {
     ui->Memo1->clear();
     const ImportResult r = kelvara::ImportCsv(
-        *file, FGlobalList, env_.platform.clock ? env_.platform.clock : systemClock(), codec_);
+        file, FGlobalList, env_.platform.clock ? env_.platform.clock : systemClock(), codec_);
     if (r.error) {
         Dialogs::error(this, r.error->message());
         return false;

@@ -49,6 +49,8 @@ public:
 
     // The run, as the cluster button starts it; returns when the run has ended.
     void Button1Click();
+    // The import button's work for a file chosen elsewhere (the command line): import, then run.
+    void importAndRun(const QString& file);
     // Stops what runs and writes cache.txt and settings.ini. Runs once, when the window closes.
     void FormDestroy();
 
@@ -67,6 +69,7 @@ private:
     void BitBtn1Click();
     void BitBtn2Click();
     bool ImportCsv();  // false when the file could not be read
+    bool importFile(const QString& file);
     void Button4Click();
     void vdtListNodeClick(const QModelIndex& node, int level);
     void BuildClusterTree(const ClusterList& clusters);
