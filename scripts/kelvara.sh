@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Sets up a Debian 12 machine for Kelvara, builds it, and then runs it or its tests.
 #   scripts/kelvara.sh run    install what is missing, build, start the program on its sample data
-#   scripts/kelvara.sh test   install what is missing, build, run every test
+#   scripts/kelvara.sh test   install what is missing, build, run every test; with
+#                             KELVARA_SANITIZERS=1 (CI sets it) also under AddressSanitizer +
+#                             UndefinedBehaviorSanitizer, the thread tests under ThreadSanitizer,
+#                             and each fuzz target for a short time when clang is there
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
@@ -49,6 +52,21 @@ case "$MODE" in
         build "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo
         export QT_QPA_PLATFORM=offscreen
         ctest --test-dir "$BUILD" --output-on-failure -j "$(nproc)"
+        if [ "${KELVARA_SANITIZERS:-${CI:-0}}" != "0" ] && [ "${KELVARA_SANITIZERS:-1}" != "0" ]; then
+            echo "== AddressSanitizer + UndefinedBehaviorSanitizer: every test"
+            build "$BUILD-asan" -DCMAKE_BUILD_TYPE=Debug -DKELVARA_SANITIZE=ON -DKELVARA_BUILD_BENCH=OFF
+            ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+                ctest --test-dir "$BUILD-asan" --output-on-failure -j "$(nproc)"
+            echo "== ThreadSanitizer: the thread tests"
+            build "$BUILD-tsan" -DCMAKE_BUILD_TYPE=Debug -DKELVARA_TSAN=ON -DKELVARA_BUILD_GUI=OFF \
+                -DKELVARA_BUILD_BENCH=OFF
+            TSAN_OPTIONS=halt_on_error=1 "$BUILD-tsan/bin/kelvara_tests" \
+                --gtest_filter='*Thread*:RunController*:*Grouping*:*Stop*:YandexWorkerOverSockets*:Fetch*'
+            if command -v clang++ >/dev/null && [ -x scripts/fuzz.sh ]; then
+                echo "== Fuzz targets, ${KELVARA_FUZZ_SECONDS:-30} s each"
+                bash scripts/fuzz.sh "${KELVARA_FUZZ_SECONDS:-30}"
+            fi
+        fi
         ;;
     *)
         echo "usage: $0 run|test" >&2
