@@ -11,6 +11,12 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     kelvara::TfrmMainForm::Environment env;
     env.platform = kelvara::PlatformFacts::system();
+    // "--codepage NAME": the code page of the files, for a sample made on another system.
+    const QStringList arguments = QCoreApplication::arguments();
+    const qsizetype cp = arguments.indexOf(QStringLiteral("--codepage"));
+    if (cp >= 0 && cp + 1 < arguments.size()) {
+        env.platform.codePage = arguments[cp + 1].toLatin1();
+    }
     env.search.transport = std::make_shared<kelvara::CurlTransport>();
     env.search.clock = env.platform.clock;
     env.search.codePage = env.platform.codePage;

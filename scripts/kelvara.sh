@@ -43,10 +43,10 @@ case "$MODE" in
         SAMPLE="$BUILD/bin/samples/queries-ru.csv"
         if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
             # The window, with the sample imported and clustered as by its import button.
-            exec "$BUILD/bin/kelvara" --import "$SAMPLE"
+            exec "$BUILD/bin/kelvara" --import "$SAMPLE" --codepage windows-1251
         fi
         echo "No display: running the same job with kelvara-cli instead of the window." >&2
-        exec "$BUILD/bin/kelvara-cli" --import "$SAMPLE" --method soft --threshold 3
+        exec "$BUILD/bin/kelvara-cli" --import "$SAMPLE" --codepage windows-1251 --method soft --threshold 3
         ;;
     test)
         build "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo
