@@ -4,6 +4,7 @@ target_sources(kelvara_core PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/assembly.h
     ${CMAKE_CURRENT_LIST_DIR}/engine.cpp
     ${CMAKE_CURRENT_LIST_DIR}/engine.h
+    ${CMAKE_CURRENT_LIST_DIR}/engine_memory.h
     ${CMAKE_CURRENT_LIST_DIR}/engine_methods.h
     ${CMAKE_CURRENT_LIST_DIR}/engine_order.cpp
     ${CMAKE_CURRENT_LIST_DIR}/engine_order.h

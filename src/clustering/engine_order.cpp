@@ -4,7 +4,16 @@
 
 #include <QMutex>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include <atomic>
+#include <chrono>
+#include <random>
+
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -51,7 +60,7 @@ const OrderKeys& OrderKeys::of(const Collation& collation) {
 
 OrderKeys::OrderKeys(const Collation& collation) {
     std::fill(std::begin(class_), std::end(class_), kUnknown);
-    std::vector<char16_t> chars;
+    Bulk<char16_t> chars;
     for (char16_t c = 0; c < kTableSize; ++c) {
         if (!inTable(c)) {
             continue;
@@ -88,6 +97,25 @@ OrderKeys::OrderKeys(const Collation& collation) {
         class_[chars[i]] = std::uint8_t(cls);
     }
     usable_ = cls > 0 && check(collation);
+    // The folded spelling that stands for each ASCII class.
+    auto fold = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; };
+    for (char16_t c = 0; c < 128; ++c) {
+        if (class_[c] == 0) {
+            continue;
+        }
+        char16_t first = c;
+        for (char16_t d = 0; d < c; ++d) {
+            if (class_[d] == class_[c]) {
+                first = d;
+                break;
+            }
+        }
+        canon_[c] = std::uint8_t(fold(first));
+    }
+    foldSimple_ = true;
+    for (char16_t c = 0x20; c < 0x7F; ++c) {
+        foldSimple_ = foldSimple_ && canon_[c] == fold(c);
+    }
 }
 
 // The table stands in for the collation only if it orders texts as the collation does: random
@@ -104,8 +132,8 @@ bool OrderKeys::check(const Collation& collation) {
             }
         }
     }
-    std::vector<char16_t> alphabet;
-    std::vector<char16_t> byClass(256, 0);
+    Bulk<char16_t> alphabet;
+    Bulk<char16_t> byClass(256, 0);
     for (char16_t c = 0; c < kTableSize; ++c) {
         if (class_[c] != kUnknown) {
             alphabet.push_back(c);
@@ -195,6 +223,111 @@ bool OrderKeys::append(QStringView text, std::string& out) const {
     return true;
 }
 
+int OrderKeys::fold(QStringView text, std::uint8_t* out, bool* ascii) const {
+    const char16_t* p = text.utf16();
+    const qsizetype n = text.size();
+    int len = 0;
+    char16_t any = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = p[i];
+        if (c >= kTableSize) {
+            return -1;
+        }
+        any |= c;
+        const std::uint8_t k = class_[c];
+        if (k == kUnknown) {
+            return -1;
+        }
+        out[len] = k;
+        len += k != 0 ? 1 : 0;
+    }
+    if (ascii) {
+        *ascii = any < 128;
+    }
+    return len;
+}
+
+namespace {
+
+std::uint64_t finish(std::uint64_t x) {
+    x ^= x >> 33;
+    x *= 0xFF51AFD7ED558CCDULL;
+    x ^= x >> 33;
+    x *= 0xC4CEB9FE1A85EC53ULL;
+    x ^= x >> 33;
+    return x;
+}
+
+}  // namespace
+
+bool OrderKeys::fingerprintAscii(QStringView text, std::uint64_t seed, std::uint64_t* h1,
+                                 std::uint64_t* h2) const {
+    const char16_t* p = text.utf16();
+    const qsizetype n = text.size();
+    // First the characters as one byte each (the class's spelling, ignorable ones left out),
+    // then a hash of those bytes eight at a time.
+    std::uint8_t local[256];
+    std::string heap;
+    std::uint8_t* buf = local;
+    if (n > qsizetype(sizeof local) - 16) {
+        heap.resize(size_t(n) + 16);
+        buf = reinterpret_cast<std::uint8_t*>(heap.data());
+    }
+    qsizetype len = 0;
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    if (foldSimple_) {
+        // Printable ASCII: the class is the character with A-Z folded; eight at a time.
+        const __m128i lo = _mm_set1_epi16(0x20);
+        const __m128i span = _mm_set1_epi16(0x5E);
+        const __m128i upperA = _mm_set1_epi16(u'A');
+        const __m128i letters = _mm_set1_epi16(25);
+        const __m128i caseBit = _mm_set1_epi16(0x20);
+        for (; i + 8 <= n; i += 8) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+            const __m128i t = _mm_sub_epi16(v, lo);
+            const __m128i bad =
+                _mm_or_si128(_mm_cmplt_epi16(t, _mm_setzero_si128()), _mm_cmpgt_epi16(t, span));
+            if (_mm_movemask_epi8(bad) != 0) {
+                break;
+            }
+            const __m128i u = _mm_sub_epi16(v, upperA);
+            const __m128i upper = _mm_andnot_si128(
+                _mm_or_si128(_mm_cmplt_epi16(u, _mm_setzero_si128()), _mm_cmpgt_epi16(u, letters)),
+                caseBit);
+            const __m128i folded = _mm_packus_epi16(_mm_add_epi16(v, upper), _mm_setzero_si128());
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(buf + len), folded);
+            len += 8;
+        }
+    }
+#endif
+    for (; i < n; ++i) {
+        const char16_t c = p[i];
+        if (c >= 128) {
+            return false;
+        }
+        const std::uint8_t k = canon_[c];
+        buf[len] = k;
+        len += k != 0 ? 1 : 0;
+    }
+    std::memset(buf + len, 0, 8);
+    // The empty text differs from a text of ignorable characters only.
+    std::uint64_t a = seed ^ (n == 0 ? 0x51ED270B27F2D5B3ULL : 0x8C3F7A94E1D2B6C5ULL) ^
+                      (std::uint64_t(len) << 40);
+    std::uint64_t b = (~seed + std::uint64_t(len)) * 0x9E3779B97F4A7C15ULL;
+    for (qsizetype j = 0; j < len; j += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, buf + j, 8);
+        a = (a ^ w) * 0x87C37B91114253D5ULL;
+        a = (a << 31) | (a >> 33);
+        b = (b ^ w) * 0x4CF5AD432745937FULL;
+        b ^= b >> 29;
+    }
+    *h1 = finish(a);
+    *h2 = finish(b ^ 0x2545F4914F6CDD1DULL);
+    return true;
+}
+
 int compareKeyed(const KeyedText& a, const KeyedText& b, const Collation& collation) {
     if (a.key && b.key) {
         const int r = compareBytes(a.key, a.keySize, b.key, b.keySize);
@@ -232,13 +365,13 @@ namespace {
 
 // Keys of many texts in one arena.
 struct KeyTable {
-    std::vector<std::string> arenas;    // one per worker
-    std::vector<std::uint32_t> offset;  // into the worker's arena
-    std::vector<std::uint32_t> size;
-    std::vector<std::uint8_t> arena;  // which arena; 0xFF: no key
-    std::vector<std::uint8_t> exactAscii;
+    Bulk<Bulk<char>> arenas;     // one per worker
+    Bulk<std::uint32_t> offset;  // into the worker's arena
+    Bulk<std::uint32_t> size;
+    Bulk<std::uint8_t> arena;  // which arena; 0xFF: no key
+    Bulk<std::uint8_t> exactAscii;
 
-    KeyedText keyed(const std::vector<QStringView>& texts, size_t i) const {
+    KeyedText keyed(std::span<const QStringView> texts, size_t i) const {
         KeyedText k;
         k.text = texts[i];
         if (arena[i] != 0xFF) {
@@ -250,7 +383,7 @@ struct KeyTable {
     }
 };
 
-KeyTable buildKeys(const std::vector<QStringView>& texts, const OrderKeys& keys, int threads) {
+KeyTable buildKeys(std::span<const QStringView> texts, const OrderKeys& keys, int threads) {
     KeyTable t;
     const size_t n = texts.size();
     t.offset.resize(n);
@@ -262,15 +395,37 @@ KeyTable buildKeys(const std::vector<QStringView>& texts, const OrderKeys& keys,
         return t;
     }
     parallelFor(std::int64_t(n), threads, [&](std::int64_t begin, std::int64_t end, int w) {
-        std::string& out = t.arenas[size_t(w)];
+        Bulk<char>& out = t.arenas[size_t(w)];
+        size_t room = 0;
         for (std::int64_t i = begin; i < end; ++i) {
-            const size_t at = out.size();
-            if (keys.append(texts[size_t(i)], out)) {
-                t.offset[size_t(i)] = std::uint32_t(at);
-                t.size[size_t(i)] = std::uint32_t(out.size() - at);
-                t.arena[size_t(i)] = std::uint8_t(w);
-                t.exactAscii[size_t(i)] = keys.asciiExact() && isAscii(texts[size_t(i)]) ? 1 : 0;
+            room += size_t(texts[size_t(i)].size()) + 1;
+        }
+        out.resize(room);
+        size_t used = 0;
+        for (std::int64_t i = begin; i < end; ++i) {
+            if (i + 16 < end) {
+                __builtin_prefetch(texts[size_t(i + 16)].utf16());
             }
+            const QStringView text = texts[size_t(i)];
+            if (text.isEmpty()) {
+                t.offset[size_t(i)] = std::uint32_t(used);
+                t.size[size_t(i)] = 0;
+                t.arena[size_t(i)] = std::uint8_t(w);
+                t.exactAscii[size_t(i)] = keys.asciiExact() ? 1 : 0;
+                continue;
+            }
+            out[used] = '\x01';
+            bool ascii = false;
+            const int len =
+                keys.fold(text, reinterpret_cast<std::uint8_t*>(out.data() + used + 1), &ascii);
+            if (len < 0) {
+                continue;
+            }
+            t.offset[size_t(i)] = std::uint32_t(used);
+            t.size[size_t(i)] = std::uint32_t(1 + len);
+            t.arena[size_t(i)] = std::uint8_t(w);
+            t.exactAscii[size_t(i)] = keys.asciiExact() && ascii ? 1 : 0;
+            used += size_t(1 + len);
         }
     });
     return t;
@@ -282,7 +437,9 @@ struct Item {
     std::uint64_t p0;
     std::uint64_t p1;
     std::uint32_t index;
+    std::uint32_t size;  // of the key; kNoKey for none
 };
+constexpr std::uint32_t kNoKey = 0xFFFFFFFFu;
 
 std::uint64_t bigEndian(const char* p, std::uint32_t n) {
     std::uint64_t v = 0;
@@ -294,7 +451,7 @@ std::uint64_t bigEndian(const char* p, std::uint32_t n) {
 
 }  // namespace
 
-Ranking rankTexts(const std::vector<QStringView>& texts, const Collation& collation, int threads) {
+Ranking rankTexts(std::span<const QStringView> texts, const Collation& collation, int threads) {
     Ranking out;
     const size_t n = texts.size();
     out.rank.assign(n, 0);
@@ -305,59 +462,61 @@ Ranking rankTexts(const std::vector<QStringView>& texts, const Collation& collat
     const OrderKeys& keys = OrderKeys::of(collation);
     const KeyTable table = buildKeys(texts, keys, threads);
 
-    std::vector<Item> items(n);
+    // Texts with keys: radix-sorted on their first 16 key bytes, then each run of equal
+    // prefixes sorted in full. Texts without keys: sorted by the collation, then merged in.
+    Bulk<Item> keyed;
+    Bulk<Item> plain;
+    keyed.reserve(n);
     for (size_t i = 0; i < n; ++i) {
         const KeyedText k = table.keyed(texts, i);
-        // Texts without a key sort among the others by the collation alone; their prefix numbers
-        // are not used.
-        items[i] = Item{k.key ? bigEndian(k.key, k.keySize) : 0,
-                        k.key && k.keySize > 8 ? bigEndian(k.key + 8, k.keySize - 8) : 0,
-                        std::uint32_t(i)};
+        if (k.key) {
+            keyed.push_back(Item{bigEndian(k.key, k.keySize),
+                                 k.keySize > 8 ? bigEndian(k.key + 8, k.keySize - 8) : 0,
+                                 std::uint32_t(i), k.keySize});
+        } else {
+            plain.push_back(Item{0, 0, std::uint32_t(i), kNoKey});
+        }
     }
-    // Extra collators for the other threads: each thread asks only its own.
-    std::vector<std::unique_ptr<Collation>> extra;
-    auto collatorOf = [&](int w) -> const Collation& {
-        return w == 0 ? collation : *extra[size_t(w - 1)];
-    };
-    auto compareItems = [&](const Item& a, const Item& b, const Collation& c) {
-        const KeyedText ka = table.keyed(texts, a.index);
-        const KeyedText kb = table.keyed(texts, b.index);
-        if (ka.key && kb.key) {
+    // Key bytes are never 0, so the zero padding of short keys orders them first.
+    auto compareItems = [&](const Item& a, const Item& b) {
+        if (a.size != kNoKey && b.size != kNoKey) {
             if (a.p0 != b.p0) {
                 return a.p0 < b.p0 ? -1 : 1;
             }
             if (a.p1 != b.p1) {
                 return a.p1 < b.p1 ? -1 : 1;
             }
+            if (a.size <= 16 && b.size <= 16 && a.size != b.size) {
+                return a.size < b.size ? -1 : 1;
+            }
         }
-        return compareKeyed(ka, kb, c);
+        return compareKeyed(table.keyed(texts, a.index), table.keyed(texts, b.index), collation);
     };
-    const int parts = n >= 50'000 ? threads : 1;
-    for (int w = 1; w < parts; ++w) {
-        extra.push_back(std::make_unique<Collation>(collation.locale()));
-    }
-    std::vector<size_t> bounds;
-    for (int p = 0; p <= parts; ++p) {
-        bounds.push_back(n * size_t(p) / size_t(parts));
-    }
-    parallelFor(parts, parts, [&](std::int64_t begin, std::int64_t end, int w) {
-        const Collation& c = collatorOf(w);
-        for (std::int64_t p = begin; p < end; ++p) {
-            std::sort(items.begin() + std::ptrdiff_t(bounds[size_t(p)]),
-                      items.begin() + std::ptrdiff_t(bounds[size_t(p) + 1]),
-                      [&](const Item& a, const Item& b) { return compareItems(a, b, c) < 0; });
+    auto less = [&](const Item& a, const Item& b) { return compareItems(a, b) < 0; };
+    radixSort(keyed, [](const Item& x) { return x.p1; });
+    radixSort(keyed, [](const Item& x) { return x.p0; });
+    for (size_t a = 0; a < keyed.size();) {
+        size_t b = a + 1;
+        while (b < keyed.size() && keyed[b].p0 == keyed[a].p0 && keyed[b].p1 == keyed[a].p1) {
+            ++b;
         }
-    });
-    for (int p = 1; p < parts; ++p) {
-        std::inplace_merge(
-            items.begin(), items.begin() + std::ptrdiff_t(bounds[size_t(p)]),
-            items.begin() + std::ptrdiff_t(bounds[size_t(p) + 1]),
-            [&](const Item& a, const Item& b) { return compareItems(a, b, collation) < 0; });
+        if (b - a > 1) {
+            std::sort(keyed.begin() + std::ptrdiff_t(a), keyed.begin() + std::ptrdiff_t(b), less);
+        }
+        a = b;
+    }
+    Bulk<Item> items;
+    if (plain.empty()) {
+        items.swap(keyed);
+    } else {
+        std::sort(plain.begin(), plain.end(), less);
+        items.resize(n);
+        std::merge(keyed.begin(), keyed.end(), plain.begin(), plain.end(), items.begin(), less);
     }
     std::int32_t r = 0;
     out.rank[items[0].index] = 0;
     for (size_t j = 1; j < n; ++j) {
-        if (compareItems(items[j - 1], items[j], collation) != 0) {
+        if (compareItems(items[j - 1], items[j]) != 0) {
             ++r;
         }
         out.rank[items[j].index] = r;
@@ -366,76 +525,178 @@ Ranking rankTexts(const std::vector<QStringView>& texts, const Collation& collat
     return out;
 }
 
-Interning internTexts(const std::vector<QStringView>& texts, const Collation& collation,
-                      int threads) {
+Bulk<std::int32_t> rankBytes(const Bulk<char>& arena, const Bulk<std::uint32_t>& offset,
+                             const Bulk<std::uint32_t>& size) {
+    const size_t n = offset.size();
+    Bulk<std::int32_t> rank(n, 0);
+    if (n == 0) {
+        return rank;
+    }
+    Bulk<Item> items(n);
+    for (size_t j = 0; j < n; ++j) {
+        const char* k = arena.data() + offset[j];
+        items[j] = Item{bigEndian(k, size[j]), size[j] > 8 ? bigEndian(k + 8, size[j] - 8) : 0,
+                        std::uint32_t(j), size[j]};
+    }
+    auto compare = [&](const Item& a, const Item& b) {
+        if (a.p0 != b.p0) {
+            return a.p0 < b.p0 ? -1 : 1;
+        }
+        if (a.p1 != b.p1) {
+            return a.p1 < b.p1 ? -1 : 1;
+        }
+        return compareBytes(arena.data() + offset[a.index], a.size, arena.data() + offset[b.index],
+                            b.size);
+    };
+    radixSort(items, [](const Item& x) { return x.p1; });
+    radixSort(items, [](const Item& x) { return x.p0; });
+    for (size_t a = 0; a < n;) {
+        size_t b = a + 1;
+        while (b < n && items[b].p0 == items[a].p0 && items[b].p1 == items[a].p1) {
+            ++b;
+        }
+        if (b - a > 1) {
+            std::sort(items.begin() + std::ptrdiff_t(a), items.begin() + std::ptrdiff_t(b),
+                      [&](const Item& x, const Item& y) { return compare(x, y) < 0; });
+        }
+        a = b;
+    }
+    std::int32_t r = 0;
+    for (size_t j = 0; j < n; ++j) {
+        if (j > 0 && compare(items[j - 1], items[j]) != 0) {
+            ++r;
+        }
+        rank[items[j].index] = r;
+    }
+    return rank;
+}
+
+std::uint64_t freshSeed() {
+    static std::atomic<std::uint64_t> counter{0};
+    std::random_device device;
+    const std::uint64_t r = (std::uint64_t(device()) << 32) ^ device();
+    return r ^ (counter.fetch_add(1) * 0x9E3779B97F4A7C15ULL) ^
+           std::uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
+}
+
+std::int32_t idsFromFingerprints(Bulk<Fingerprint>& items, Bulk<std::int32_t>& idOfIndex,
+                                 Bulk<Fingerprint>* firstOfId, int threads) {
+    // Split by the top byte of h1 into parts small enough for the cache, then give ids within
+    // each part through a small hash table.
+    constexpr int kParts = 256;
+    const size_t n = items.size();
+    threads = std::max(1, threads);
+    Bulk<std::array<std::uint32_t, kParts>> counts(static_cast<size_t>(threads));
+    const std::int64_t chunks = threads;
+    auto chunkBegin = [&](std::int64_t c) { return size_t(std::int64_t(n) * c / chunks); };
+    parallelParts(chunks, threads, [&](std::int64_t begin, std::int64_t end, int) {
+        for (std::int64_t c = begin; c < end; ++c) {
+            auto& cnt = counts[size_t(c)];
+            cnt.fill(0);
+            for (size_t j = chunkBegin(c); j < chunkBegin(c + 1); ++j) {
+                ++cnt[items[j].h1 >> 56];
+            }
+        }
+    });
+    Bulk<size_t> partBegin(kParts + 1, 0);
+    Bulk<std::array<size_t, kParts>> offsets(static_cast<size_t>(threads));
+    size_t sum = 0;
+    for (int part = 0; part < kParts; ++part) {
+        partBegin[size_t(part)] = sum;
+        for (int c = 0; c < threads; ++c) {
+            offsets[size_t(c)][size_t(part)] = sum;
+            sum += counts[size_t(c)][size_t(part)];
+        }
+    }
+    partBegin[kParts] = sum;
+    Bulk<Fingerprint> parted(n);
+    parallelParts(chunks, threads, [&](std::int64_t begin, std::int64_t end, int) {
+        for (std::int64_t c = begin; c < end; ++c) {
+            auto& off = offsets[size_t(c)];
+            for (size_t j = chunkBegin(c); j < chunkBegin(c + 1); ++j) {
+                parted[off[items[j].h1 >> 56]++] = items[j];
+            }
+        }
+    });
+    // Ids within each part; `local` holds each item's id within its part for now.
+    Bulk<std::int32_t> local(n);
+    Bulk<std::int32_t> partIds(kParts + 1, 0);
+    parallelParts(kParts, threads, [&](std::int64_t begin, std::int64_t end, int) {
+        struct Slot {
+            std::uint64_t h1;
+            std::uint64_t h2;
+            std::int32_t id;
+        };
+        std::vector<Slot> table;
+        for (std::int64_t part = begin; part < end; ++part) {
+            const size_t b = partBegin[size_t(part)];
+            const size_t e = partBegin[size_t(part) + 1];
+            size_t size = 16;
+            while (size < (e - b) * 2) {
+                size *= 2;
+            }
+            table.assign(size, Slot{0, 0, -1});
+            std::int32_t next = 0;
+            for (size_t j = b; j < e; ++j) {
+                const Fingerprint& f = parted[j];
+                size_t at = size_t(f.h1) & (size - 1);
+                while (table[at].id >= 0 && (table[at].h1 != f.h1 || table[at].h2 != f.h2)) {
+                    at = (at + 1) & (size - 1);
+                }
+                if (table[at].id < 0) {
+                    table[at] = Slot{f.h1, f.h2, next++};
+                }
+                local[j] = table[at].id;
+            }
+            partIds[size_t(part) + 1] = next;
+        }
+    });
+    for (int part = 0; part < kParts; ++part) {
+        partIds[size_t(part) + 1] += partIds[size_t(part)];
+    }
+    const std::int32_t count = partIds[kParts];
+    if (firstOfId) {
+        firstOfId->assign(size_t(count), Fingerprint{0, 0, 0xFFFFFFFFu, 0});
+    }
+    parallelParts(kParts, threads, [&](std::int64_t begin, std::int64_t end, int) {
+        for (std::int64_t part = begin; part < end; ++part) {
+            for (size_t j = partBegin[size_t(part)]; j < partBegin[size_t(part) + 1]; ++j) {
+                const std::int32_t id = partIds[size_t(part)] + local[j];
+                idOfIndex[parted[j].index] = id;
+                if (firstOfId && parted[j].index < (*firstOfId)[size_t(id)].index) {
+                    (*firstOfId)[size_t(id)] = parted[j];
+                }
+            }
+        }
+    });
+    items.swap(parted);
+    return count;
+}
+
+Interning internTexts(std::span<const QStringView> texts, const Collation& collation, int threads) {
     Interning out;
     const size_t n = texts.size();
     const OrderKeys& keys = OrderKeys::of(collation);
     if (!keys.usable() || !keys.asciiExact()) {
         return out;
     }
-    struct HashItem {
-        std::uint64_t hash;
-        std::uint32_t index;
-    };
-    std::vector<HashItem> items(n);
-    std::vector<std::uint8_t> failed(size_t(std::max(1, threads)), 0);
-    parallelFor(std::int64_t(n), threads, [&](std::int64_t begin, std::int64_t end, int w) {
-        std::string key;
-        for (std::int64_t i = begin; i < end; ++i) {
-            key.clear();
-            const QStringView t = texts[size_t(i)];
-            if (!isAscii(t) || !keys.append(t, key)) {
-                failed[size_t(w)] = 1;
-                return;
+    Bulk<Fingerprint> items(n);
+    std::atomic<bool> failed{false};
+    const std::uint64_t seed = freshSeed();
+    parallelFor(std::int64_t(n), threads, [&](std::int64_t begin, std::int64_t end, int) {
+        for (std::int64_t i = begin; i < end && !failed.load(std::memory_order_relaxed); ++i) {
+            Fingerprint& f = items[size_t(i)];
+            f.index = std::uint32_t(i);
+            if (!keys.fingerprintAscii(texts[size_t(i)], seed, &f.h1, &f.h2)) {
+                failed = true;
             }
-            items[size_t(i)] = HashItem{hashBytes(key.data(), key.size()), std::uint32_t(i)};
         }
     });
-    if (std::any_of(failed.begin(), failed.end(), [](std::uint8_t f) { return f != 0; })) {
+    if (failed) {
         return out;
     }
-    radixSort(items, [](const HashItem& h) { return h.hash; });
     out.id.assign(n, -1);
-    std::string leaderKey;
-    std::string key;
-    // Within one hash value: usually one text, written alike; a different spelling or a true
-    // collision is told apart by its key.
-    std::vector<std::pair<std::string, std::int32_t>> seen;
-    for (size_t a = 0; a < n;) {
-        size_t b = a + 1;
-        while (b < n && items[b].hash == items[a].hash) {
-            ++b;
-        }
-        const QStringView leader = texts[items[a].index];
-        const std::int32_t leaderId = out.count++;
-        out.id[items[a].index] = leaderId;
-        seen.clear();
-        bool leaderKeyBuilt = false;
-        for (size_t j = a + 1; j < b; ++j) {
-            const QStringView t = texts[items[j].index];
-            if (t == leader) {
-                out.id[items[j].index] = leaderId;
-                continue;
-            }
-            if (!leaderKeyBuilt) {
-                leaderKey.clear();
-                keys.append(leader, leaderKey);
-                seen.emplace_back(leaderKey, leaderId);
-                leaderKeyBuilt = true;
-            }
-            key.clear();
-            keys.append(t, key);
-            auto it = std::find_if(seen.begin(), seen.end(),
-                                   [&](const auto& s) { return s.first == key; });
-            if (it == seen.end()) {
-                seen.emplace_back(key, out.count++);
-                it = seen.end() - 1;
-            }
-            out.id[items[j].index] = it->second;
-        }
-        a = b;
-    }
+    out.count = idsFromFingerprints(items, out.id, nullptr, threads);
     out.ok = true;
     return out;
 }

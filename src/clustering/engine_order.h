@@ -4,6 +4,7 @@
 // ranking of many texts at once. Everything here gives the answers of Collation::compare; the
 // shortcuts only decide where they are known to agree with it, and ask the collation otherwise.
 
+#include "clustering/engine_memory.h"
 #include "clustering/engine_parallel.h"
 #include "core/collation.h"
 
@@ -11,6 +12,7 @@
 #include <QStringView>
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -38,6 +40,15 @@ public:
     // The classes of the characters alone, without the marker: the weight sequence of the text.
     bool appendWeights(QStringView text, std::string& out) const;
 
+    // Writes the classes of the characters (ignorable ones left out) to `out`, which has room for
+    // text.size() bytes; the number written, or -1 for a character outside the table.
+    int fold(QStringView text, std::uint8_t* out, bool* ascii = nullptr) const;
+    // Two independent hashes of the key of an all-ASCII text; false when a character is 128 or
+    // more. With asciiExact(), equal fingerprints mean equal texts but for a 128-bit collision
+    // (the seeds are chosen per run, so no input can aim at one).
+    bool fingerprintAscii(QStringView text, std::uint64_t seed, std::uint64_t* h1,
+                          std::uint64_t* h2) const;
+
     // The class byte of a character, 0 if ignorable, kUnknown if outside the table.
     std::uint8_t classOf(char16_t c) const { return c < kTableSize ? class_[c] : kUnknown; }
     static constexpr std::uint8_t kUnknown = 0xFF;
@@ -47,6 +58,10 @@ private:
     bool check(const Collation& collation);
 
     std::uint8_t class_[kTableSize];
+    // For ASCII: one character standing for each class (0 if ignorable), and whether printable
+    // characters stand for their class after case folding alone (then a fast path applies).
+    std::uint8_t canon_[128] = {};
+    bool foldSimple_ = false;
     bool usable_ = false;
     bool asciiExact_ = false;
 };
@@ -63,21 +78,38 @@ int compareKeyed(const KeyedText& a, const KeyedText& b, const Collation& collat
 // Dense ranks in collation order: equal texts (under the collation) share a rank, and rank order
 // is the collation's order. Uses up to `threads` threads (each with its own collator).
 struct Ranking {
-    std::vector<std::int32_t> rank;
+    Bulk<std::int32_t> rank;
     std::int32_t classes = 0;
 };
-Ranking rankTexts(const std::vector<QStringView>& texts, const Collation& collation,
-                  int threads = 2);
+Ranking rankTexts(std::span<const QStringView> texts, const Collation& collation, int threads = 2);
 
-// Ids for texts under collation equality (not in collation order), found by hashing keys.
-// Empty when some text has no key that decides equality (then rank the texts instead).
+// Ids for texts under collation equality (not in collation order), found by fingerprints of
+// their keys. Not ok when some text has no key that decides equality (then rank the texts).
 struct Interning {
-    std::vector<std::int32_t> id;
+    Bulk<std::int32_t> id;
     std::int32_t count = 0;
     bool ok = false;
 };
-Interning internTexts(const std::vector<QStringView>& texts, const Collation& collation,
+Interning internTexts(std::span<const QStringView> texts, const Collation& collation,
                       int threads = 2);
+
+// Equal fingerprints get one id: sets idOfIndex[item.index] for every item (in any order) and,
+// per id, the item that comes first by index; returns the number of ids. Reorders `items`.
+struct Fingerprint {
+    std::uint64_t h1;
+    std::uint64_t h2;
+    std::uint32_t index;
+    std::uint32_t tag;  // the caller's (carried along)
+};
+std::int32_t idsFromFingerprints(Bulk<Fingerprint>& items, Bulk<std::int32_t>& idOfIndex,
+                                 Bulk<Fingerprint>* firstOfId = nullptr, int threads = 1);
+// Dense ranks of byte strings (none holding a 0 byte) in memcmp order, the shorter first on a
+// common start; string j is arena[offset[j], offset[j] + size[j]).
+Bulk<std::int32_t> rankBytes(const Bulk<char>& arena, const Bulk<std::uint32_t>& offset,
+                             const Bulk<std::uint32_t>& size);
+
+// A seed for fingerprints, different in every run.
+std::uint64_t freshSeed();
 
 // 64-bit hash of bytes (for keys and sets).
 std::uint64_t hashBytes(const void* data, std::size_t size, std::uint64_t seed = 0);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <exception>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace kelvara::engine_detail {
@@ -13,10 +14,11 @@ namespace kelvara::engine_detail {
 // Worker threads the engine uses for bulk steps (the engine's own thread included).
 int engineThreads();
 
+// Runs f(begin, end, worker) over [0, n) split into contiguous ranges, one per thread; a thread
+// gets `grain` items at least (small jobs are not worth a thread). The calling thread is worker 0.
 template <class F>
-void parallelFor(std::int64_t n, int threads, F&& f) {
-    // Small jobs are not worth a thread.
-    const std::int64_t maxUseful = std::max<std::int64_t>(1, n / 4096);
+void parallelFor(std::int64_t n, int threads, F&& f, std::int64_t grain = 4096) {
+    const std::int64_t maxUseful = std::max<std::int64_t>(1, n / std::max<std::int64_t>(1, grain));
     threads = int(std::max<std::int64_t>(1, std::min<std::int64_t>(threads, maxUseful)));
     if (threads <= 1) {
         f(std::int64_t(0), n, 0);
@@ -44,6 +46,12 @@ void parallelFor(std::int64_t n, int threads, F&& f) {
             std::rethrow_exception(e);
         }
     }
+}
+
+// The same for a few large parts of work: each part may have a thread of its own.
+template <class F>
+void parallelParts(std::int64_t parts, int threads, F&& f) {
+    parallelFor(parts, threads, std::forward<F>(f), 1);
 }
 
 }  // namespace kelvara::engine_detail

@@ -3,6 +3,7 @@
 #include "clustering/engine_order.h"
 
 #include <algorithm>
+#include <atomic>
 #include <numeric>
 #include <unordered_map>
 #include <unordered_set>
@@ -17,22 +18,22 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
     out.lines = std::int32_t(work.size());
     const std::int32_t n = out.lines;
 
-    // Entries, in order of first use.
+    // Entries, numbered in order of first use. Their GroupIndex (which the engine owns during
+    // the run, all -1 now) holds the number meanwhile.
     out.lineEntry.assign(size_t(n), -1);
-    {
-        std::unordered_map<const TSerpEntry*, std::int32_t> ids;
-        ids.reserve(size_t(n) * 2);
-        for (std::int32_t i = 0; i < n; ++i) {
-            TSerpEntry* e = work[size_t(i)].entry;
-            if (!e) {
-                continue;
-            }
-            auto [it, inserted] = ids.emplace(e, std::int32_t(out.entries.size()));
-            if (inserted) {
-                out.entries.push_back(e);
-            }
-            out.lineEntry[size_t(i)] = it->second;
+    for (std::int32_t i = 0; i < n; ++i) {
+        TSerpEntry* e = work[size_t(i)].entry;
+        if (!e) {
+            continue;
         }
+        if (e->GroupIndex < 0) {
+            e->GroupIndex = std::int32_t(out.entries.size());
+            out.entries.push_back(e);
+        }
+        out.lineEntry[size_t(i)] = e->GroupIndex;
+    }
+    for (TSerpEntry* e : out.entries) {
+        e->GroupIndex = -1;
     }
     const std::int32_t entries = std::int32_t(out.entries.size());
     out.entryLineBegin.assign(size_t(entries) + 1, 0);
@@ -45,7 +46,7 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
                      out.entryLineBegin.begin());
     out.entryLine.resize(size_t(out.entryLineBegin.back()));
     {
-        std::vector<std::int32_t> fill(out.entryLineBegin.begin(), out.entryLineBegin.end() - 1);
+        Bulk<std::int32_t> fill(out.entryLineBegin.begin(), out.entryLineBegin.end() - 1);
         for (std::int32_t i = 0; i < n; ++i) {
             if (const std::int32_t e = out.lineEntry[size_t(i)]; e >= 0) {
                 out.entryLine[size_t(fill[size_t(e)]++)] = i;
@@ -58,7 +59,7 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
 
     // Text classes.
     {
-        std::vector<QStringView> texts(static_cast<size_t>(n));
+        Bulk<QStringView> texts(static_cast<size_t>(n));
         for (std::int32_t i = 0; i < n; ++i) {
             texts[size_t(i)] = work[size_t(i)].text;
         }
@@ -75,38 +76,72 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
         return false;
     }
 
-    // URL ids: by hashing where keys decide equality, else by ranking (which also orders them).
-    std::vector<std::int32_t> allBegin(size_t(entries) + 1, 0);
+    // URL ids: by fingerprints of their keys where keys decide equality, else by ranking (which
+    // also orders them).
+    Bulk<std::int32_t> allBegin(size_t(entries) + 1, 0);
     for (std::int32_t e = 0; e < entries; ++e) {
         allBegin[size_t(e) + 1] =
             allBegin[size_t(e)] + std::int32_t(out.entries[size_t(e)]->Urls.size());
     }
-    std::vector<std::int32_t> allIds;
+    const size_t occurrences = size_t(allBegin.back());
+    Bulk<std::int32_t> allIds(occurrences, -1);
     {
-        std::vector<QStringView> urlTexts(size_t(allBegin.back()));
-        for (std::int32_t e = 0; e < entries; ++e) {
-            const auto& urls = out.entries[size_t(e)]->Urls;
-            for (qsizetype j = 0; j < urls.size(); ++j) {
-                urlTexts[size_t(allBegin[size_t(e)] + j)] = urls.text(j);
+        const OrderKeys& keys = OrderKeys::of(collation);
+        bool hashed = keys.usable() && keys.asciiExact();
+        if (hashed) {
+            Bulk<Fingerprint> items(occurrences);
+            std::atomic<bool> failed{false};
+            const std::uint64_t seed = freshSeed();
+            parallelFor(entries, threads, [&](std::int64_t begin, std::int64_t end, int) {
+                // The texts lie scattered over the heap: ask for the next ones early.
+                for (std::int64_t e = begin; e < end; ++e) {
+                    const SortedStrings& urls = out.entries[size_t(e)]->Urls;
+                    if (e + 2 < end) {
+                        const SortedStrings& ahead = out.entries[size_t(e + 2)]->Urls;
+                        for (qsizetype j = 0; j < ahead.size(); ++j) {
+                            __builtin_prefetch(ahead.text(j).utf16());
+                            __builtin_prefetch(ahead.text(j).utf16() + 32);
+                        }
+                    }
+                    const std::int32_t base = allBegin[size_t(e)];
+                    for (qsizetype j = 0; j < urls.size(); ++j) {
+                        Fingerprint& f = items[size_t(base + j)];
+                        f.index = std::uint32_t(base + j);
+                        f.tag = std::uint32_t(e);
+                        if (!keys.fingerprintAscii(urls.text(j), seed, &f.h1, &f.h2)) {
+                            failed.store(true, std::memory_order_relaxed);
+                            return;
+                        }
+                    }
+                    if (failed.load(std::memory_order_relaxed)) {
+                        return;
+                    }
+                }
+            });
+            hashed = !failed;
+            if (hashed) {
+                Bulk<Fingerprint> first;
+                out.urls = idsFromFingerprints(items, allIds, &first, threads);
+                out.urlWhere.resize(size_t(out.urls));
+                for (std::int32_t u = 0; u < out.urls; ++u) {
+                    const std::int32_t e = std::int32_t(first[size_t(u)].tag);
+                    out.urlWhere[size_t(u)] = {
+                        e, std::int32_t(first[size_t(u)].index) - allBegin[size_t(e)]};
+                }
             }
         }
-        Interning in = internTexts(urlTexts, collation, threads);
-        if (in.ok) {
-            allIds = std::move(in.id);
-            out.urls = in.count;
-        } else {
+        if (!hashed) {
+            Bulk<QStringView> urlTexts(occurrences);
+            for (std::int32_t e = 0; e < entries; ++e) {
+                const SortedStrings& urls = out.entries[size_t(e)]->Urls;
+                for (qsizetype j = 0; j < urls.size(); ++j) {
+                    urlTexts[size_t(allBegin[size_t(e)] + j)] = urls.text(j);
+                }
+            }
             Ranking r = rankTexts(urlTexts, collation, threads);
             allIds = std::move(r.rank);
             out.urls = r.classes;
             out.urlIdsInOrder = true;
-        }
-        out.urlText.assign(size_t(out.urls), QStringView());
-        std::vector<std::uint8_t> has(size_t(out.urls), 0);
-        for (size_t j = 0; j < allIds.size(); ++j) {
-            if (!has[size_t(allIds[j])]) {
-                has[size_t(allIds[j])] = 1;
-                out.urlText[size_t(allIds[j])] = urlTexts[j];
-            }
         }
     }
     monitor.advance(progressShare * 0.75);
@@ -114,33 +149,57 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
         return false;
     }
 
-    out.urlLines.assign(size_t(out.urls), 0);
-    for (std::int32_t i = 0; i < n; ++i) {
-        if (const std::int32_t e = out.lineEntry[size_t(i)]; e >= 0) {
+    if (out.urlIdsInOrder) {
+        out.urlWhere.assign(size_t(out.urls), {-1, -1});
+        for (std::int32_t e = 0; e < entries; ++e) {
             for (std::int32_t j = allBegin[size_t(e)]; j < allBegin[size_t(e) + 1]; ++j) {
-                ++out.urlLines[size_t(allIds[size_t(j)])];
+                auto& where = out.urlWhere[size_t(allIds[size_t(j)])];
+                if (where.first < 0) {
+                    where = {e, j - allBegin[size_t(e)]};
+                }
             }
         }
     }
+    {
+        Bulk<std::atomic<std::int32_t>> lines(static_cast<size_t>(out.urls));
+        parallelFor(entries, threads, [&](std::int64_t begin, std::int64_t end, int) {
+            for (std::int64_t e = begin; e < end; ++e) {
+                const std::int32_t nl =
+                    out.entryLineBegin[size_t(e) + 1] - out.entryLineBegin[size_t(e)];
+                for (std::int32_t j = allBegin[size_t(e)]; j < allBegin[size_t(e) + 1]; ++j) {
+                    lines[size_t(allIds[size_t(j)])].fetch_add(nl, std::memory_order_relaxed);
+                }
+            }
+        });
+        out.urlLines.resize(size_t(out.urls));
+        for (std::int32_t u = 0; u < out.urls; ++u) {
+            out.urlLines[size_t(u)] = lines[size_t(u)].load(std::memory_order_relaxed);
+        }
+    }
+    // Each entry's shared URLs, in its own order and sorted by id.
     out.urlBegin.assign(size_t(entries) + 1, 0);
-    out.urlId.clear();
-    out.urlId.reserve(allIds.size());
     for (std::int32_t e = 0; e < entries; ++e) {
+        std::int32_t m = 0;
         for (std::int32_t j = allBegin[size_t(e)]; j < allBegin[size_t(e) + 1]; ++j) {
-            const std::int32_t u = allIds[size_t(j)];
-            if (out.urlLines[size_t(u)] >= 2) {
-                out.urlId.push_back(u);
-            }
+            m += out.urlLines[size_t(allIds[size_t(j)])] >= 2 ? 1 : 0;
         }
-        out.urlBegin[size_t(e) + 1] = std::int32_t(out.urlId.size());
+        out.urlBegin[size_t(e) + 1] = out.urlBegin[size_t(e)] + m;
     }
+    out.urlId.resize(size_t(out.urlBegin.back()));
     out.sortedId.resize(out.urlId.size());
     out.sortedPos.resize(out.urlId.size());
-    {
-        std::vector<std::pair<std::int32_t, std::int32_t>> tmp;
-        for (std::int32_t e = 0; e < entries; ++e) {
+    parallelFor(entries, threads, [&](std::int64_t begin, std::int64_t end, int) {
+        Bulk<std::pair<std::int32_t, std::int32_t>> tmp;
+        for (std::int64_t e = begin; e < end; ++e) {
+            std::int32_t at = out.urlBegin[size_t(e)];
+            for (std::int32_t j = allBegin[size_t(e)]; j < allBegin[size_t(e) + 1]; ++j) {
+                const std::int32_t u = allIds[size_t(j)];
+                if (out.urlLines[size_t(u)] >= 2) {
+                    out.urlId[size_t(at++)] = u;
+                }
+            }
             const std::int32_t b = out.urlBegin[size_t(e)];
-            const std::int32_t m = out.urlBegin[size_t(e) + 1] - b;
+            const std::int32_t m = at - b;
             tmp.resize(size_t(m));
             for (std::int32_t j = 0; j < m; ++j) {
                 tmp[size_t(j)] = {out.urlId[size_t(b + j)], j};
@@ -151,13 +210,13 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
                 out.sortedPos[size_t(b + j)] = tmp[size_t(j)].second;
             }
         }
-    }
+    });
 
     // Which URLs each line represents: only lines of repeated texts can miss some.
     out.lineFull.assign(size_t(n), 1);
     out.repBegin.assign(size_t(n), -1);
     out.repEnd.assign(size_t(n), -1);
-    std::vector<std::pair<std::int32_t, std::int32_t>> repeated;  // (class, line)
+    Bulk<std::pair<std::int32_t, std::int32_t>> repeated;  // (class, line)
     for (std::int32_t i = 0; i < n; ++i) {
         if (out.classLines[size_t(out.lineClass[size_t(i)])] > 1) {
             repeated.emplace_back(out.lineClass[size_t(i)], i);

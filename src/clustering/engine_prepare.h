@@ -12,6 +12,7 @@
 // rare and handled with care.
 
 #include "clustering/engine.h"
+#include "clustering/engine_memory.h"
 #include "core/collation.h"
 #include "search/serp_entry.h"
 
@@ -62,35 +63,40 @@ struct Prepared {
     const Collation* collation = nullptr;
 
     std::int32_t lines = 0;
-    std::vector<std::int32_t> lineEntry;  // entry id, -1 for a line without entry
-    std::vector<std::int32_t> lineClass;  // rank of the line's text class
+    Bulk<std::int32_t> lineEntry;  // entry id, -1 for a line without entry
+    Bulk<std::int32_t> lineClass;  // rank of the line's text class
     std::int32_t classes = 0;
-    std::vector<std::int32_t> classLines;  // lines per class
+    Bulk<std::int32_t> classLines;  // lines per class
 
-    std::vector<TSerpEntry*> entries;
-    std::vector<std::int32_t> entryLineBegin;  // lines of each entry, in work order (CSR)
-    std::vector<std::int32_t> entryLine;
+    Bulk<TSerpEntry*> entries;
+    Bulk<std::int32_t> entryLineBegin;  // lines of each entry, in work order (CSR)
+    Bulk<std::int32_t> entryLine;
 
     // Per entry, the shared URLs: ids in the entry's own order (the collation's), and the same
     // ids sorted by value with each one's position in that order.
-    std::vector<std::int32_t> urlBegin;
-    std::vector<std::int32_t> urlId;
-    std::vector<std::int32_t> sortedId;
-    std::vector<std::int32_t> sortedPos;
+    Bulk<std::int32_t> urlBegin;
+    Bulk<std::int32_t> urlId;
+    Bulk<std::int32_t> sortedId;
+    Bulk<std::int32_t> sortedPos;
 
-    std::int32_t urls = 0;               // distinct URLs (shared or not)
-    std::vector<std::int32_t> urlLines;  // how many lines hold each URL
-    std::vector<QStringView> urlText;    // one spelling of each URL
-    bool urlIdsInOrder = false;          // ids follow the collation's order
+    std::int32_t urls = 0;        // distinct URLs (shared or not)
+    Bulk<std::int32_t> urlLines;  // how many lines hold each URL
+    // Where each URL is first spelled: entry and position in its list.
+    Bulk<std::pair<std::int32_t, std::int32_t>> urlWhere;
+    bool urlIdsInOrder = false;  // ids follow the collation's order
 
     // Fullness; for a line that is not full, the shared URLs it represents (sorted ids).
-    std::vector<std::uint8_t> lineFull;
-    std::vector<std::int32_t> repBegin;  // per line, -1 when full; else into repIds
-    std::vector<std::int32_t> repEnd;
-    std::vector<std::int32_t> repIds;
+    Bulk<std::uint8_t> lineFull;
+    Bulk<std::int32_t> repBegin;  // per line, -1 when full; else into repIds
+    Bulk<std::int32_t> repEnd;
+    Bulk<std::int32_t> repIds;
 
     std::int32_t entryUrlCount(std::int32_t e) const { return urlBegin[e + 1] - urlBegin[e]; }
     const QString& text(std::int32_t line) const { return (*work)[size_t(line)].text; }
+    const QString& urlText(std::int32_t url) const {
+        const auto [e, pos] = urlWhere[size_t(url)];
+        return entries[size_t(e)]->Urls.text(pos);
+    }
 };
 
 // Builds the integer form. Returns false when a stop was requested meanwhile. The monitor's

@@ -10,12 +10,13 @@ namespace kelvara::engine_detail {
 
 // Sorts v by key(v[i]) (stable), 16 bits a pass; passes whose digit is the same everywhere are
 // skipped. `bits` is how many low bits of the key take part (multiple of 16, at most 64).
-template <class T, class Key>
-void radixSort(std::vector<T>& v, Key key, int bits = 64) {
+template <class V, class Key>
+void radixSort(V& v, Key key, int bits = 64) {
+    using T = typename V::value_type;
     if (v.size() < 2) {
         return;
     }
-    std::vector<T> tmp(v.size());
+    V tmp(v.size());
     std::vector<std::uint32_t> count(65536);
     for (int shift = 0; shift < bits; shift += 16) {
         std::fill(count.begin(), count.end(), 0u);

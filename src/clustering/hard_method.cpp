@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <memory>
 #include <numeric>
 #include <unordered_map>
@@ -79,15 +80,24 @@ public:
 
     void run(TStringListDynArray& groups, double progressFrom) {
         const double span = 1.0 - progressFrom;
-        setUp();
-        if (!enumerate(true, progressFrom, progressFrom + span * 0.35)) {
-            return;
+        buildNeighbourIndex();
+        buildEntryInfo();
+        if (k_ == 1) {
+            // The keys are the URLs themselves: their ids group the holders exactly.
+            if (!singleUrls(progressFrom, progressFrom + span * 0.7)) {
+                return;
+            }
+        } else {
+            setUp();
+            if (!enumerate(true, progressFrom, progressFrom + span * 0.35)) {
+                return;
+            }
+            if (!enumerate(false, progressFrom + span * 0.35, progressFrom + span * 0.7)) {
+                return;
+            }
+            Bulk<std::atomic<std::uint8_t>>().swap(counters_);
+            radixSort(incidences_, [](const Incidence& x) { return x.hash; });
         }
-        if (!enumerate(false, progressFrom + span * 0.35, progressFrom + span * 0.7)) {
-            return;
-        }
-        counters_.reset();
-        radixSort(incidences_, [](const Incidence& x) { return x.hash; });
         monitor_.advance(progressFrom + span * 0.8);
         if (monitor_.stopRequested()) {
             return;
@@ -98,7 +108,7 @@ public:
         if (monitor_.stopRequested()) {
             return;
         }
-        const std::vector<std::int32_t> order = keyOrder();
+        const Bulk<std::int32_t> order = keyOrder();
         monitor_.advance(1.0);
         if (monitor_.stopRequested()) {
             return;
@@ -126,7 +136,6 @@ private:
         weight_.assign(size_t(entries), 0);
         careful_.assign(size_t(entries), 0);
         double plain = 0;
-        bool anyCareful = false;
         for (std::int32_t e = 0; e < entries; ++e) {
             const std::int32_t b = p_.entryLineBegin[size_t(e)];
             const std::int32_t nl = p_.entryLineBegin[size_t(e) + 1] - b;
@@ -145,7 +154,6 @@ private:
             }
             if (m > kMaskUrls || binomial(m, k_) > kPlainSubsets) {
                 careful_[size_t(e)] = 1;
-                anyCareful = true;
             } else {
                 plain += binomial(m, k_);
             }
@@ -155,10 +163,7 @@ private:
             ++bits;
         }
         counterBits_ = bits;
-        counters_.reset(new std::atomic<std::uint8_t>[size_t(1) << bits]());
-        if (anyCareful) {
-            buildNeighbourIndex();
-        }
+        counters_ = Bulk<std::atomic<std::uint8_t>>(size_t(1) << bits);
     }
 
     std::uint32_t slotOf(std::uint64_t h) const { return std::uint32_t(h >> (64 - counterBits_)); }
@@ -195,6 +200,23 @@ private:
 
     // ---- entries with many shared URLs: only subsets that another entry shares ----
 
+    void buildEntryInfo() {
+        const size_t entries = p_.entries.size();
+        entryLine1_.assign(entries, -1);
+        entryRank_.assign(entries, -1);
+        entryPlain_.assign(entries, 0);
+        for (size_t e = 0; e < entries; ++e) {
+            const std::int32_t b = p_.entryLineBegin[e];
+            if (p_.entryLineBegin[e + 1] - b != 1) {
+                continue;
+            }
+            const std::int32_t line = p_.entryLine[size_t(b)];
+            entryLine1_[e] = line;
+            entryRank_[e] = p_.lineClass[size_t(line)];
+            entryPlain_[e] = p_.classLines[size_t(entryRank_[e])] == 1 ? 1 : 0;
+        }
+    }
+
     void buildNeighbourIndex() {
         urlEntryBegin_.assign(size_t(p_.urls) + 1, 0);
         for (size_t j = 0; j < p_.urlId.size(); ++j) {
@@ -202,7 +224,7 @@ private:
         }
         std::partial_sum(urlEntryBegin_.begin(), urlEntryBegin_.end(), urlEntryBegin_.begin());
         urlEntry_.resize(p_.urlId.size());
-        std::vector<std::int32_t> fill(urlEntryBegin_.begin(), urlEntryBegin_.end() - 1);
+        Bulk<std::int32_t> fill(urlEntryBegin_.begin(), urlEntryBegin_.end() - 1);
         for (std::int32_t e = 0; e < std::int32_t(p_.entries.size()); ++e) {
             for (std::int32_t j = p_.urlBegin[size_t(e)]; j < p_.urlBegin[size_t(e) + 1]; ++j) {
                 urlEntry_[size_t(fill[size_t(p_.urlId[size_t(j)])]++)] = e;
@@ -219,7 +241,7 @@ private:
         const int m = p_.entryUrlCount(e);
         const std::int32_t* ids = p_.sortedId.data() + b;
         const size_t words = size_t(m + 63) / 64;
-        std::vector<std::vector<std::uint64_t>> shared;  // per neighbour: which of e's URLs
+        Bulk<Bulk<std::uint64_t>> shared;  // per neighbour: which of e's URLs
         if (weight_[size_t(e)] < threshold_) {
             std::unordered_map<std::int32_t, std::int32_t> common;
             for (int j = 0; j < m; ++j) {
@@ -253,8 +275,8 @@ private:
             }
         }
         const bool any = shared.empty();  // every subset may count
-        std::vector<std::int32_t> chosen;
-        std::vector<std::vector<std::int32_t>> alive(size_t(k_) + 1);
+        Bulk<std::int32_t> chosen;
+        Bulk<Bulk<std::int32_t>> alive(size_t(k_) + 1);
         alive[0].resize(shared.size());
         std::iota(alive[0].begin(), alive[0].end(), 0);
         auto rec = [&](auto&& self, int from, int depth, std::uint64_t h) -> void {
@@ -264,7 +286,7 @@ private:
             }
             for (int j = from; j <= m - (k_ - depth); ++j) {
                 if (!any) {
-                    std::vector<std::int32_t>& next = alive[size_t(depth) + 1];
+                    Bulk<std::int32_t>& next = alive[size_t(depth) + 1];
                     next.clear();
                     for (std::int32_t f : alive[size_t(depth)]) {
                         if (shared[size_t(f)][size_t(j) / 64] >> (j % 64) & 1) {
@@ -287,10 +309,11 @@ private:
     // the subsets whose counter reached the threshold (a few more through shared counters).
     bool enumerate(bool counting, double from, double to) {
         const std::int32_t entries = std::int32_t(p_.entries.size());
-        std::vector<std::vector<Incidence>> parts(static_cast<size_t>(threads_));
+        Bulk<Bulk<Incidence>> parts(static_cast<size_t>(threads_));
         std::atomic<std::int32_t> done{0};
         parallelFor(entries, threads_, [&](std::int64_t begin, std::int64_t end, int w) {
-            std::vector<Incidence>& out = parts[size_t(w)];
+            Bulk<Incidence>& out = parts[size_t(w)];
+            std::vector<std::pair<std::uint64_t, std::uint32_t>> batch;
             for (std::int64_t e64 = begin; e64 < end; ++e64) {
                 const std::int32_t e = std::int32_t(e64);
                 // This thread asks for stop requests at every entry; the others look at what
@@ -310,14 +333,22 @@ private:
                     continue;
                 }
                 const std::uint8_t wgt = weight_[size_t(e)];
+                // The counters lie anywhere in a large table: ask for all of the entry's first.
+                batch.clear();
+                plainSubsets(e, [&](std::uint64_t h, std::uint32_t mask) {
+                    batch.emplace_back(h, mask);
+                    __builtin_prefetch(&counters_[slotOf(h)]);
+                });
                 if (counting) {
-                    plainSubsets(e, [&](std::uint64_t h, std::uint32_t) { count(h, wgt); });
+                    for (const auto& [h, mask] : batch) {
+                        count(h, wgt);
+                    }
                 } else {
-                    plainSubsets(e, [&](std::uint64_t h, std::uint32_t mask) {
+                    for (const auto& [h, mask] : batch) {
                         if (kept(h)) {
                             out.push_back(Incidence{h, e, mask});
                         }
-                    });
+                    }
                 }
                 if ((e & 255) == 0) {
                     done.fetch_add(256, std::memory_order_relaxed);
@@ -328,7 +359,7 @@ private:
             return false;
         }
         // The careful entries, here on this thread (they are rare).
-        std::vector<Incidence> careful;
+        Bulk<Incidence> careful;
         for (std::int32_t e = 0; e < entries; ++e) {
             if (!careful_[size_t(e)]) {
                 continue;
@@ -337,7 +368,7 @@ private:
                 return false;
             }
             const std::uint8_t wgt = weight_[size_t(e)];
-            carefulSubsets(e, [&](std::uint64_t h, const std::vector<std::int32_t>& ids) {
+            carefulSubsets(e, [&](std::uint64_t h, const Bulk<std::int32_t>& ids) {
                 if (counting) {
                     count(h, wgt);
                 } else if (kept(h)) {
@@ -362,9 +393,40 @@ private:
         return !monitor_.stopRequested();
     }
 
+    // Threshold 1: one incidence per shared URL of each entry, grouped by URL id (counting sort).
+    bool singleUrls(double from, double to) {
+        const std::int32_t entries = std::int32_t(p_.entries.size());
+        Bulk<std::int32_t> begin(size_t(p_.urls) + 1, 0);
+        for (std::int32_t u : p_.urlId) {
+            ++begin[size_t(u) + 1];
+        }
+        std::partial_sum(begin.begin(), begin.end(), begin.begin());
+        incidences_.resize(p_.urlId.size());
+        for (std::int32_t e = 0; e < entries; ++e) {
+            if ((e & 4095) == 0) {
+                if (monitor_.stopRequested()) {
+                    return false;
+                }
+                monitor_.advance(from + (to - from) * double(e) / double(std::max(1, entries)));
+            }
+            const std::int32_t b = p_.urlBegin[size_t(e)];
+            for (std::int32_t j = b; j < p_.urlBegin[size_t(e) + 1]; ++j) {
+                const std::int32_t u = p_.sortedId[size_t(j)];
+                incidences_[size_t(begin[size_t(u)]++)] =
+                    Incidence{std::uint64_t(u), e, std::uint32_t(j - b)};
+            }
+        }
+        monitor_.advance(to);
+        return !monitor_.stopRequested();
+    }
+
     // The subset's URL ids, ascending.
-    void idsOf(const Incidence& x, std::vector<std::int32_t>& out) const {
+    void idsOf(const Incidence& x, Bulk<std::int32_t>& out) const {
         out.clear();
+        if (k_ == 1) {
+            out.push_back(p_.sortedId[size_t(p_.urlBegin[size_t(x.entry)]) + x.ref]);
+            return;
+        }
         if (x.ref & kSide) {
             const std::uint32_t at = x.ref & ~kSide;
             out.assign(side_.begin() + at, side_.begin() + at + std::uint32_t(k_));
@@ -385,18 +447,14 @@ private:
         const std::int32_t* aPos = p_.sortedPos.data() + p_.urlBegin[size_t(ea)];
         const std::int32_t na = p_.entryUrlCount(ea);
         std::int32_t f = INT32_MAX;
-        std::int32_t x = 0;
-        std::int32_t y = 0;
-        while (x < na && y < nb) {
-            if (a[x] < b[y]) {
-                ++x;
-            } else if (b[y] < a[x]) {
-                ++y;
-            } else {
-                f = std::min(f, aPos[x]);
-                ++x;
-                ++y;
-            }
+        // Without branches: which way the next step goes is a coin toss.
+        for (std::int32_t x = 0, y = 0; x < na && y < nb;) {
+            const std::int32_t av = a[x];
+            const std::int32_t bv = b[y];
+            const std::int32_t pos = aPos[x];
+            f = av == bv && pos < f ? pos : f;
+            x += av <= bv ? 1 : 0;
+            y += bv <= av ? 1 : 0;
         }
         return f;
     }
@@ -418,8 +476,8 @@ private:
     };
     // The meetings of line i with the other holders, in the order of the line-by-line
     // algorithm; a pair met through several URLs is met once for each.
-    void eventsOf(std::int32_t i, const std::vector<std::int32_t>& holders,
-                  const std::vector<std::int32_t>& among, std::vector<Event>& out) const {
+    void eventsOf(std::int32_t i, const Bulk<std::int32_t>& holders,
+                  const Bulk<std::int32_t>& among, Bulk<Event>& out) const {
         out.clear();
         const std::int32_t ei = p_.lineEntry[size_t(i)];
         const std::int32_t* a = p_.sortedId.data() + p_.urlBegin[size_t(ei)];
@@ -448,10 +506,41 @@ private:
         std::sort(out.begin(), out.end());
     }
 
+    // For one thread: where the current first holder meets each entry, once worked out.
+    struct MeetCache {
+        Bulk<std::int32_t> first;
+        Bulk<std::int32_t> owner;
+    };
+
+    // The member set of a subset whose holders (ascending) are entries of one line each, with
+    // texts that occur on no other line: the first holder i0, then the others in the order in
+    // which i0 meets them, by the earliest URL of i0 they hold, then by text.
+    void plainMembers(const Bulk<std::int32_t>& he, Bulk<Member>& out,
+                      Bulk<std::pair<std::uint64_t, std::int32_t>>& tmp, MeetCache& cache) const {
+        out.clear();
+        const std::int32_t e0 = he[0];
+        tmp.clear();
+        for (size_t y = 1; y < he.size(); ++y) {
+            const std::int32_t e = he[y];
+            if (cache.owner[size_t(e)] != e0) {
+                cache.owner[size_t(e)] = e0;
+                cache.first[size_t(e)] = firstShared(
+                    e0, p_.sortedId.data() + p_.urlBegin[size_t(e)], p_.entryUrlCount(e));
+            }
+            tmp.emplace_back((std::uint64_t(std::uint32_t(cache.first[size_t(e)])) << 32) |
+                                 std::uint32_t(entryRank_[size_t(e)]),
+                             e);
+        }
+        std::sort(tmp.begin(), tmp.end());
+        out.push_back(Member{entryRank_[size_t(e0)], entryLine1_[size_t(e0)]});
+        for (const auto& [order, e] : tmp) {
+            out.push_back(Member{entryRank_[size_t(e)], entryLine1_[size_t(e)]});
+        }
+    }
+
     // The member set of one subset, given its holder lines (ascending).
-    void memberSet(const std::vector<std::int32_t>& holders, std::vector<Member>& out,
-                   std::vector<Event>& events,
-                   std::vector<std::pair<std::uint64_t, std::int32_t>>& tmp) const {
+    void memberSet(const Bulk<std::int32_t>& holders, Bulk<Member>& out, Bulk<Event>& events,
+                   Bulk<std::pair<std::uint64_t, std::int32_t>>& tmp) const {
         out.clear();
         bool clean = true;
         for (std::int32_t line : holders) {
@@ -483,7 +572,7 @@ private:
         // Replay the recordings. First the order of first recording, until every class of the
         // holders has appeared (usually after the first meeting line)...
         std::unordered_map<std::int32_t, size_t> at;
-        std::unordered_map<std::int32_t, std::vector<std::int32_t>> linesOf;
+        std::unordered_map<std::int32_t, Bulk<std::int32_t>> linesOf;
         for (std::int32_t line : holders) {
             linesOf[p_.lineClass[size_t(line)]].push_back(line);
         }
@@ -509,7 +598,7 @@ private:
         // ...then the text each class keeps: the one recorded last, for classes whose lines
         // differ in spelling.
         for (Member& mem : out) {
-            const std::vector<std::int32_t>& own = linesOf[mem.cls];
+            const Bulk<std::int32_t>& own = linesOf[mem.cls];
             bool alike = true;
             for (std::int32_t line : own) {
                 alike = alike && p_.text(line) == p_.text(own[0]);
@@ -534,7 +623,7 @@ private:
 
     void collectCandidates() {
         // Runs of equal hash; split only where the ids differ.
-        std::vector<size_t> runs;
+        Bulk<size_t> runs;
         for (size_t a = 0; a < incidences_.size();) {
             runs.push_back(a);
             size_t b = a + 1;
@@ -545,57 +634,111 @@ private:
         }
         runs.push_back(incidences_.size());
         const std::int64_t nruns = std::int64_t(runs.size()) - 1;
+        // Subsets with the same first holder come one after another: what that holder meets
+        // first in each other holder is then worked out once.
+        Bulk<std::uint64_t> byOwner(static_cast<size_t>(nruns));
+        for (std::int64_t r = 0; r < nruns; ++r) {
+            std::int32_t owner = INT32_MAX;
+            for (size_t x = runs[size_t(r)]; x < runs[size_t(r) + 1]; ++x) {
+                owner = std::min(owner, incidences_[x].entry);
+            }
+            byOwner[size_t(r)] = (std::uint64_t(std::uint32_t(r)) << 32) | std::uint32_t(owner);
+        }
+        radixSort(
+            byOwner, [](std::uint64_t v) { return v & 0xFFFFFFFFu; }, 32);
         candidates_.assign(size_t(threads_), {});
         keys_.assign(size_t(threads_), {});
         members_.assign(size_t(threads_), {});
         parallelFor(nruns, threads_, [&](std::int64_t begin, std::int64_t end, int w) {
-            std::vector<std::int32_t> ids;
-            std::vector<std::int32_t> other;
-            std::vector<std::int32_t> holders;
-            std::vector<Member> set;
-            std::vector<Event> events;
-            std::vector<std::pair<std::uint64_t, std::int32_t>> tmp;
-            std::vector<std::pair<std::vector<std::int32_t>, std::vector<std::int32_t>>> keys;
-            for (std::int64_t r = begin; r < end; ++r) {
-                if (w != 0 ? monitor_.stopSeen() : ((r & 1023) == 0 && monitor_.stopRequested())) {
+            MeetCache cache;
+            cache.first.assign(p_.entries.size(), 0);
+            cache.owner.assign(p_.entries.size(), -1);
+            Bulk<std::int32_t> ids;
+            Bulk<std::int32_t> first;
+            Bulk<std::int32_t> entries;
+            Bulk<std::int32_t> holders;
+            Bulk<Member> set;
+            Bulk<Event> events;
+            Bulk<std::pair<std::uint64_t, std::int32_t>> tmp;
+            Bulk<std::pair<Bulk<std::int32_t>, Bulk<std::int32_t>>> keys;
+            auto keep = [&](const Bulk<std::int32_t>& key) {
+                candidates_[size_t(w)].push_back(
+                    Candidate{std::int32_t(set.size()), std::int32_t(keys_[size_t(w)].size()),
+                              std::int32_t(members_[size_t(w)].size()), w});
+                keys_[size_t(w)].insert(keys_[size_t(w)].end(), key.begin(), key.end());
+                members_[size_t(w)].insert(members_[size_t(w)].end(), set.begin(), set.end());
+            };
+            auto emit = [&](const Bulk<std::int32_t>& key, Bulk<std::int32_t>& holderEntries) {
+                if (!std::is_sorted(holderEntries.begin(), holderEntries.end())) {
+                    std::sort(holderEntries.begin(), holderEntries.end());
+                }
+                bool plain = true;
+                for (size_t j = 0; plain && j < holderEntries.size(); ++j) {
+                    plain = entryPlain_[size_t(holderEntries[j])] != 0;
+                }
+                if (plain) {
+                    if (holderEntries.size() < 2 || std::int32_t(holderEntries.size()) < k_) {
+                        return;
+                    }
+                    plainMembers(holderEntries, set, tmp, cache);
+                    keep(key);
                     return;
                 }
+                holders.clear();
+                for (std::int32_t e : holderEntries) {
+                    const std::int32_t b = p_.entryLineBegin[size_t(e)];
+                    const std::int32_t nl = p_.entryLineBegin[size_t(e) + 1] - b;
+                    holders.insert(holders.end(), p_.entryLine.begin() + b,
+                                   p_.entryLine.begin() + b + nl);
+                }
+                std::sort(holders.begin(), holders.end());
+                if (holders.size() < 2 || std::int32_t(holders.size()) < k_) {
+                    return;
+                }
+                memberSet(holders, set, events, tmp);
+                if (std::int32_t(set.size()) < k_) {
+                    return;
+                }
+                keep(key);
+            };
+            for (std::int64_t q = begin; q < end; ++q) {
+                if (w != 0 ? monitor_.stopSeen() : ((q & 1023) == 0 && monitor_.stopRequested())) {
+                    return;
+                }
+                const std::int64_t r = std::int64_t(byOwner[size_t(q)] >> 32);
+                const size_t a = runs[size_t(r)];
+                const size_t b = runs[size_t(r) + 1];
+                // Almost always one subset per hash value: check that first, without sorting
+                // anything out.
+                idsOf(incidences_[a], first);
+                bool uniform = true;
+                if (k_ > 1) {
+                    for (size_t x = a + 1; x < b && uniform; ++x) {
+                        idsOf(incidences_[x], ids);
+                        uniform = ids == first;
+                    }
+                }
+                if (uniform) {
+                    entries.clear();
+                    for (size_t x = a; x < b; ++x) {
+                        entries.push_back(incidences_[x].entry);
+                    }
+                    emit(first, entries);
+                    continue;
+                }
                 keys.clear();
-                for (size_t x = runs[size_t(r)]; x < runs[size_t(r) + 1]; ++x) {
+                for (size_t x = a; x < b; ++x) {
                     idsOf(incidences_[x], ids);
                     auto it = std::find_if(keys.begin(), keys.end(),
                                            [&](const auto& key) { return key.first == ids; });
                     if (it == keys.end()) {
-                        keys.emplace_back(ids, std::vector<std::int32_t>{});
+                        keys.emplace_back(ids, Bulk<std::int32_t>{});
                         it = keys.end() - 1;
                     }
                     it->second.push_back(incidences_[x].entry);
                 }
-                for (auto& [key, entries] : keys) {
-                    holders.clear();
-                    bool single = true;
-                    for (std::int32_t e : entries) {
-                        const std::int32_t b = p_.entryLineBegin[size_t(e)];
-                        const std::int32_t nl = p_.entryLineBegin[size_t(e) + 1] - b;
-                        single = single && nl == 1;
-                        holders.insert(holders.end(), p_.entryLine.begin() + b,
-                                       p_.entryLine.begin() + b + nl);
-                    }
-                    if (!single || !std::is_sorted(holders.begin(), holders.end())) {
-                        std::sort(holders.begin(), holders.end());
-                    }
-                    if (holders.size() < 2 || std::int32_t(holders.size()) < k_) {
-                        continue;
-                    }
-                    memberSet(holders, set, events, tmp);
-                    if (std::int32_t(set.size()) < k_) {
-                        continue;
-                    }
-                    candidates_[size_t(w)].push_back(
-                        Candidate{std::int32_t(set.size()), std::int32_t(keys_[size_t(w)].size()),
-                                  std::int32_t(members_[size_t(w)].size()), w});
-                    keys_[size_t(w)].insert(keys_[size_t(w)].end(), key.begin(), key.end());
-                    members_[size_t(w)].insert(members_[size_t(w)].end(), set.begin(), set.end());
+                for (auto& [key, holderEntries] : keys) {
+                    emit(key, holderEntries);
                 }
             }
         });
@@ -603,7 +746,7 @@ private:
 
     // ---- the order of keys ----
 
-    std::vector<std::int32_t> keyOrder() {
+    Bulk<std::int32_t> keyOrder() {
         for (auto& part : candidates_) {
             all_.insert(all_.end(), part.begin(), part.end());
             part = {};
@@ -611,9 +754,9 @@ private:
         const Collation& c = *p_.collation;
         const OrderKeys& table = OrderKeys::of(c);
         // URL ranks for the URLs of candidate keys.
-        std::vector<std::int32_t> used;
+        Bulk<std::int32_t> used;
         {
-            std::vector<std::uint8_t> mark(size_t(p_.urls), 0);
+            Bulk<std::uint8_t> mark(size_t(p_.urls), 0);
             for (const auto& part : keys_) {
                 for (std::int32_t u : part) {
                     if (!mark[size_t(u)]) {
@@ -628,13 +771,33 @@ private:
         const std::uint8_t sep = table.usable() ? table.classOf(u'|') : OrderKeys::kUnknown;
         const bool canSplit =
             table.usable() && table.asciiExact() && sep != 0 && sep != OrderKeys::kUnknown;
-        std::vector<std::string> weights(used.size());
-        std::vector<std::uint8_t> simple(used.size(), 0);
-        for (size_t j = 0; j < used.size(); ++j) {
-            const QStringView t = p_.urlText[size_t(used[j])];
-            if (canSplit && isAscii(t) && table.appendWeights(t, weights[j]) &&
-                weights[j].find(char(sep)) == std::string::npos) {
-                simple[j] = 1;
+        // The weights of each used URL (ASCII ones with keys), one after the other.
+        Bulk<char> arena;
+        Bulk<std::uint32_t> offset(used.size(), 0);
+        Bulk<std::uint32_t> length(used.size(), 0);
+        Bulk<std::uint8_t> simple(used.size(), 0);
+        {
+            size_t room = 0;
+            for (std::int32_t u : used) {
+                room += size_t(p_.urlText(u).size()) + 1;
+            }
+            arena.resize(room);
+            size_t at = 0;
+            for (size_t j = 0; j < used.size(); ++j) {
+                const QStringView t = p_.urlText(used[j]);
+                offset[j] = std::uint32_t(at);
+                bool ascii = false;
+                const int n =
+                    table.usable()
+                        ? table.fold(t, reinterpret_cast<std::uint8_t*>(arena.data() + at), &ascii)
+                        : -1;
+                if (n < 0 || !ascii) {
+                    continue;
+                }
+                length[j] = std::uint32_t(n);
+                simple[j] =
+                    canSplit && std::memchr(arena.data() + at, char(sep), size_t(n)) == nullptr;
+                at += size_t(n) + 1;
             }
         }
         if (p_.urlIdsInOrder) {
@@ -643,30 +806,31 @@ private:
             }
         } else {
             // Hashed ids: every URL is ASCII with an exact key; rank them by their weights.
-            std::vector<size_t> idx(used.size());
-            std::iota(idx.begin(), idx.end(), 0);
-            std::vector<std::string> plain(used.size());
+            const Bulk<std::int32_t> r = rankBytes(arena, offset, length);
             for (size_t j = 0; j < used.size(); ++j) {
-                table.appendWeights(p_.urlText[size_t(used[j])], plain[j]);
-            }
-            std::sort(idx.begin(), idx.end(),
-                      [&](size_t a, size_t b) { return plain[a] < plain[b]; });
-            for (size_t r = 0; r < idx.size(); ++r) {
-                urlRank_[size_t(used[idx[r]])] = std::int32_t(r);
+                urlRank_[size_t(used[j])] = r[j];
             }
         }
-        {
-            std::vector<size_t> idx;
+        if (k_ > 1 && canSplit) {
+            // Each URL followed by "|": the order of all but the last URL of a key.
+            Bulk<std::uint32_t> off2;
+            Bulk<std::uint32_t> len2;
+            Bulk<std::int32_t> which;
             for (size_t j = 0; j < used.size(); ++j) {
                 if (simple[j]) {
-                    weights[j].push_back(char(sep));
-                    idx.push_back(j);
+                    arena[offset[j] + length[j]] = char(sep);
+                    off2.push_back(offset[j]);
+                    len2.push_back(length[j] + 1);
+                    which.push_back(used[j]);
                 }
             }
-            std::sort(idx.begin(), idx.end(),
-                      [&](size_t a, size_t b) { return weights[a] < weights[b]; });
-            for (size_t r = 0; r < idx.size(); ++r) {
-                sepRank_[size_t(used[idx[r]])] = std::int32_t(r);
+            const Bulk<std::int32_t> r = rankBytes(arena, off2, len2);
+            for (size_t j = 0; j < which.size(); ++j) {
+                sepRank_[size_t(which[j])] = r[j];
+            }
+        } else if (canSplit) {
+            for (size_t j = 0; j < used.size(); ++j) {
+                sepRank_[size_t(used[j])] = simple[j] ? 0 : -1;
             }
         }
         // Each key: its URLs in collation order, and whether the tuple order holds for it.
@@ -687,7 +851,7 @@ private:
                     x + 1 < k_ ? sepRank_[size_t(u)] : urlRank_[size_t(u)];
             }
         }
-        std::vector<std::int32_t> order(nc);
+        Bulk<std::int32_t> order(nc);
         std::iota(order.begin(), order.end(), 0);
         bool anyJoined = false;
         for (std::uint8_t pk : plainKey_) {
@@ -701,8 +865,26 @@ private:
                 }
             }
         }
+        if (!anyJoined) {
+            // Tuple order, component by component from the last (each pass keeps the order of
+            // equals).
+            Bulk<std::uint64_t> items(nc);
+            for (int x = k_ - 1; x >= 0; --x) {
+                for (size_t j = 0; j < nc; ++j) {
+                    const std::uint32_t idx = std::uint32_t(order[j]);
+                    items[j] = (std::uint64_t(idx) << 32) |
+                               std::uint32_t(tuple_[size_t(idx) * size_t(k_) + size_t(x)]);
+                }
+                radixSort(
+                    items, [](std::uint64_t v) { return v & 0xFFFFFFFFu; }, 32);
+                for (size_t j = 0; j < nc; ++j) {
+                    order[j] = std::int32_t(items[j] >> 32);
+                }
+            }
+            return order;
+        }
         const int parts = nc >= 100'000 ? threads_ : 1;
-        std::vector<std::unique_ptr<Collation>> extra;
+        Bulk<std::unique_ptr<Collation>> extra;
         for (int w = 1; w < parts && anyJoined; ++w) {
             extra.push_back(std::make_unique<Collation>(c.locale()));
         }
@@ -710,11 +892,11 @@ private:
             return
                 [&, this](std::int32_t a, std::int32_t b) { return compareKeys(a, b, coll) < 0; };
         };
-        std::vector<size_t> bounds;
+        Bulk<size_t> bounds;
         for (int q = 0; q <= parts; ++q) {
             bounds.push_back(nc * size_t(q) / size_t(parts));
         }
-        parallelFor(parts, parts, [&](std::int64_t begin, std::int64_t end, int w) {
+        parallelParts(parts, parts, [&](std::int64_t begin, std::int64_t end, int w) {
             const Collation& coll = w == 0 || !anyJoined ? c : *extra[size_t(w - 1)];
             for (std::int64_t q = begin; q < end; ++q) {
                 std::sort(order.begin() + std::ptrdiff_t(bounds[size_t(q)]),
@@ -735,7 +917,7 @@ private:
             if (x) {
                 s += u'|';
             }
-            s += p_.urlText[size_t(key[x])];
+            s += p_.urlText(key[x]);
         }
         return s;
     }
@@ -771,7 +953,7 @@ private:
 
     // ---- the bucket and leftover passes ----
 
-    void bucketPass(const std::vector<std::int32_t>& order, TStringListDynArray& groups) {
+    void bucketPass(const Bulk<std::int32_t>& order, TStringListDynArray& groups) {
         placed_.assign(size_t(p_.classes), 0);
         std::int32_t maxSize = 0;
         for (const Candidate& cand : all_) {
@@ -782,13 +964,13 @@ private:
             std::int32_t part;
             std::int32_t at;
         };
-        std::vector<std::vector<Entry>> buckets(static_cast<size_t>(maxSize));
+        Bulk<Bulk<Entry>> buckets(static_cast<size_t>(maxSize));
         for (std::int32_t j : order) {
             const Candidate& cand = all_[size_t(j)];
             buckets[size_t(cand.size) - 1].push_back(Entry{cand.part, cand.memberAt});
         }
-        std::vector<Member> queued;
-        std::vector<Member> fresh;
+        Bulk<Member> queued;
+        Bulk<Member> fresh;
         for (std::int32_t s = maxSize; s >= k_; --s) {
             for (size_t x = 0; x < buckets[size_t(s) - 1].size(); ++x) {
                 const Entry en = buckets[size_t(s) - 1][x];
@@ -836,28 +1018,33 @@ private:
     Monitor& monitor_;
     const int threads_;
 
-    std::vector<std::uint64_t> urlHash_;
+    Bulk<std::uint64_t> urlHash_;
     std::uint8_t threshold_ = 2;
-    std::vector<std::uint8_t> weight_;
-    std::vector<std::uint8_t> careful_;
+    Bulk<std::uint8_t> weight_;
+    Bulk<std::uint8_t> careful_;
     int counterBits_ = 16;
-    std::unique_ptr<std::atomic<std::uint8_t>[]> counters_;
-    std::vector<std::int32_t> urlEntryBegin_;
-    std::vector<std::int32_t> urlEntry_;
+    Bulk<std::atomic<std::uint8_t>> counters_;
+    // Per entry: its line if it has one, that line's text rank, and whether that text occurs on
+    // no other line (the common case, with its quick member order).
+    Bulk<std::int32_t> entryLine1_;
+    Bulk<std::int32_t> entryRank_;
+    Bulk<std::uint8_t> entryPlain_;
+    Bulk<std::int32_t> urlEntryBegin_;
+    Bulk<std::int32_t> urlEntry_;
 
-    std::vector<Incidence> incidences_;
-    std::vector<std::int32_t> side_;
+    Bulk<Incidence> incidences_;
+    Bulk<std::int32_t> side_;
 
-    std::vector<std::vector<Candidate>> candidates_;
-    std::vector<std::vector<std::int32_t>> keys_;
-    std::vector<std::vector<Member>> members_;
-    std::vector<Candidate> all_;
-    std::vector<std::int32_t> urlRank_;
-    std::vector<std::int32_t> sepRank_;
-    std::vector<std::int32_t> tuple_;
-    std::vector<std::uint8_t> plainKey_;
-    std::vector<QString> joined_;
-    std::vector<std::uint8_t> placed_;
+    Bulk<Bulk<Candidate>> candidates_;
+    Bulk<Bulk<std::int32_t>> keys_;
+    Bulk<Bulk<Member>> members_;
+    Bulk<Candidate> all_;
+    Bulk<std::int32_t> urlRank_;
+    Bulk<std::int32_t> sepRank_;
+    Bulk<std::int32_t> tuple_;
+    Bulk<std::uint8_t> plainKey_;
+    Bulk<QString> joined_;
+    Bulk<std::uint8_t> placed_;
 };
 
 }  // namespace

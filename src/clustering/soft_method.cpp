@@ -16,13 +16,17 @@
 //   that shares a URL with it, so a pair of such lines is settled when the earlier one is
 //   processed: such an i looks only at lines after it. A line that does not represent all its
 //   URLs looks both ways.
-// - Once every later line listed under a URL has been joined to i's group, nothing listed there
-//   can change a later line's group: the URL is retired.
+// - After a line has scanned the lines listed under a URL, every later one it did not join is
+//   noted. A later line of the same group only needs to look at those: the others are in its
+//   group already.
 
 #include "clustering/engine_methods.h"
 #include "clustering/engine_parallel.h"
 
 #include <algorithm>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <numeric>
 #include <unordered_map>
 
@@ -36,7 +40,16 @@ public:
 
     void run(TStringListDynArray& groups, double progressFrom) {
         buildPrefixIndex();
-        gi_.assign(p_.entries.size(), -1);
+        hot_.assign(p_.entries.size(), Hot{});
+        for (size_t e = 0; e < hot_.size(); ++e) {
+            Hot& h = hot_[e];
+            const std::int32_t b = p_.urlBegin[e];
+            h.count = p_.urlBegin[e + 1] - b;
+            if (h.count <= kInline) {
+                std::copy(p_.sortedId.begin() + b, p_.sortedId.begin() + b + h.count, h.ids);
+            }
+            h.singleLine = p_.entryLineBegin[e + 1] - p_.entryLineBegin[e] == 1 ? 1 : 0;
+        }
         classSlot_.assign(size_t(p_.classes), -1);
         seenIter_.assign(size_t(p_.lines), -1);
         seenValid_.assign(size_t(p_.lines), 0);
@@ -44,6 +57,13 @@ public:
         for (std::int32_t i = 0; i < n; ++i) {
             if (monitor_.stopRequested()) {
                 break;
+            }
+            // Memory is the cost here: ask early for what the next lines will read.
+            if (i + 2 < n) {
+                prefetchTokens(i + 2);
+            }
+            if (i + 1 < n) {
+                prefetchLists(i + 1);
             }
             line(i);
             if ((i & 1023) == 1023 || i + 1 == n) {
@@ -55,8 +75,8 @@ public:
 
 private:
     struct Group {
-        std::vector<std::int32_t> lines;    // the line whose text stands for each class
-        std::vector<std::int32_t> entries;  // every entry that has joined
+        Bulk<std::int32_t> lines;    // the line whose text stands for each class
+        Bulk<std::int32_t> entries;  // every entry that has joined
     };
     struct Candidate {
         std::uint64_t order;  // first shared URL's position in i's list, then the text's rank
@@ -68,7 +88,7 @@ private:
         const std::int32_t entries = std::int32_t(p_.entries.size());
         // Each entry's prefix: its first m - k + 1 shared URLs, rarest first.
         prefixBegin_.assign(size_t(entries) + 1, 0);
-        std::vector<std::int32_t> tmp;
+        Bulk<std::int32_t> tmp;
         for (std::int32_t e = 0; e < entries; ++e) {
             const std::int32_t b = p_.urlBegin[size_t(e)];
             const std::int32_t m = p_.urlBegin[size_t(e) + 1] - b;
@@ -109,7 +129,13 @@ private:
             }
         }
         cursor_.assign(listBegin_.begin(), listBegin_.end() - 1);
-        retired_.assign(size_t(p_.urls), 0);
+        listEntry_.resize(list_.size());
+        for (size_t x = 0; x < list_.size(); ++x) {
+            listEntry_[x] = p_.lineEntry[size_t(list_[x])];
+        }
+        rep_.assign(size_t(p_.urls), -1);
+        exceptionBegin_.assign(size_t(p_.urls), 0);
+        exceptionCount_.assign(size_t(p_.urls), 0);
     }
 
     // Overlap of the shared lists of two entries and the position (in ei's order) of the first
@@ -138,33 +164,81 @@ private:
     }
 
     // Whether o is settled for line i: in i's group already, or a valid candidate (recorded).
-    bool consider(std::int32_t i, std::int32_t e, std::int32_t gi, std::int32_t o) {
-        if (seenIter_[size_t(o)] == i) {
-            return seenValid_[size_t(o)] != 0;
+    // How many ids two sorted lists share. Lists are short: compare each id of one with all of
+    // the other at once, without branches that guess wrong half the time.
+    static std::int32_t commonCount(const std::int32_t* a, std::int32_t na, const std::int32_t* b,
+                                    std::int32_t nb) {
+#if defined(__SSE2__)
+        if (nb <= kInline) {
+            alignas(16) std::int32_t pad[kInline];
+            for (std::int32_t y = 0; y < kInline; ++y) {
+                pad[y] = y < nb ? b[y] : -1;
+            }
+            const __m128i b0 = _mm_load_si128(reinterpret_cast<const __m128i*>(pad));
+            const __m128i b1 = _mm_load_si128(reinterpret_cast<const __m128i*>(pad + 4));
+            const __m128i b2 = _mm_load_si128(reinterpret_cast<const __m128i*>(pad + 8));
+            std::int32_t count = 0;
+            for (std::int32_t x = 0; x < na; ++x) {
+                const __m128i v = _mm_set1_epi32(a[x]);
+                const __m128i hit =
+                    _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi32(v, b0), _mm_cmpeq_epi32(v, b1)),
+                                 _mm_cmpeq_epi32(v, b2));
+                count += _mm_movemask_epi8(hit) != 0 ? 1 : 0;
+            }
+            return count;
         }
-        seenIter_[size_t(o)] = i;
-        const std::int32_t eo = p_.lineEntry[size_t(o)];
-        const std::int32_t go = gi_[size_t(eo)];
-        if (go >= 0 && go == gi) {
-            seenValid_[size_t(o)] = 1;
+#endif
+        std::int32_t count = 0;
+        for (std::int32_t x = 0, y = 0; x < na && y < nb;) {
+            const std::int32_t av = a[x];
+            const std::int32_t bv = b[y];
+            count += av == bv ? 1 : 0;
+            x += av <= bv ? 1 : 0;
+            y += bv <= av ? 1 : 0;
+        }
+        return count;
+    }
+
+    // The shared ids of an entry, sorted: inline in its record when they fit.
+    const std::int32_t* idsOf(std::int32_t e) const {
+        const Hot& h = hot_[size_t(e)];
+        return h.count <= kInline ? h.ids : p_.sortedId.data() + p_.urlBegin[size_t(e)];
+    }
+
+    // Whether o is settled for line i: in i's group already, or a valid candidate (recorded).
+    bool consider(std::int32_t i, std::int32_t e, std::int32_t gi, std::int32_t o,
+                  std::int32_t eo) {
+        Hot& h = hot_[size_t(eo)];
+        if (h.gi >= 0 && h.gi == gi) {
             return true;
         }
-        const std::int32_t* a = p_.sortedId.data() + p_.urlBegin[size_t(e)];
-        const std::int32_t* aPos = p_.sortedPos.data() + p_.urlBegin[size_t(e)];
-        const std::int32_t na = p_.urlBegin[size_t(e) + 1] - p_.urlBegin[size_t(e)];
-        std::int32_t count = 0;
-        std::int32_t first = 0;
-        overlap(a, aPos, na, p_.sortedId.data() + p_.urlBegin[size_t(eo)],
-                p_.urlBegin[size_t(eo) + 1] - p_.urlBegin[size_t(eo)], &count, &first);
-        bool valid = count >= k_;
-        if (valid && !p_.lineFull[size_t(o)]) {
-            // i meets o only through a URL that o represents.
-            std::int32_t c2 = 0;
-            overlap(a, aPos, na, p_.repIds.data() + p_.repBegin[size_t(o)],
-                    p_.repEnd[size_t(o)] - p_.repBegin[size_t(o)], &c2, &first);
-            valid = c2 > 0;
+        // Met already in this iteration? (Kept in the record for an entry of one line.)
+        std::int32_t& seen = h.singleLine ? h.seenIter : seenIter_[size_t(o)];
+        std::uint8_t& seenValid = h.singleLine ? h.seenValid : seenValid_[size_t(o)];
+        if (seen == i) {
+            return seenValid != 0;
         }
-        seenValid_[size_t(o)] = valid ? 1 : 0;
+        seen = i;
+        const std::int32_t* a = idsOf(e);
+        const std::int32_t na = hot_[size_t(e)].count;
+        const std::int32_t* b = idsOf(eo);
+        const std::int32_t nb = h.count;
+        const std::int32_t count = commonCount(a, na, b, nb);
+        bool valid = count >= k_;
+        std::int32_t first = 0;
+        if (valid) {
+            // Where the first URL of i that o can be met through stands in i's own order.
+            const std::int32_t* aPos = p_.sortedPos.data() + p_.urlBegin[size_t(e)];
+            std::int32_t c2 = 0;
+            if (p_.lineFull[size_t(o)]) {
+                overlap(a, aPos, na, b, nb, &c2, &first);
+            } else {
+                overlap(a, aPos, na, p_.repIds.data() + p_.repBegin[size_t(o)],
+                        p_.repEnd[size_t(o)] - p_.repBegin[size_t(o)], &c2, &first);
+                valid = c2 > 0;
+            }
+        }
+        seenValid = valid ? 1 : 0;
         if (valid) {
             candidates_.push_back(Candidate{(std::uint64_t(std::uint32_t(first)) << 32) |
                                                 std::uint32_t(p_.lineClass[size_t(o)]),
@@ -173,46 +247,105 @@ private:
         return valid;
     }
 
+    // The per-URL state a line will read.
+    void prefetchTokens(std::int32_t i) const {
+        const std::int32_t e = p_.lineEntry[size_t(i)];
+        if (e < 0) {
+            return;
+        }
+        __builtin_prefetch(&hot_[size_t(e)]);
+        for (std::int32_t j = prefixBegin_[size_t(e)]; j < prefixBegin_[size_t(e) + 1]; ++j) {
+            const std::int32_t t = prefix_[size_t(j)];
+            __builtin_prefetch(&rep_[size_t(t)]);
+            __builtin_prefetch(&exceptionBegin_[size_t(t)]);
+            __builtin_prefetch(&exceptionCount_[size_t(t)]);
+            __builtin_prefetch(&cursor_[size_t(t)]);
+        }
+    }
+    // The lines listed under those URLs, and their records.
+    void prefetchLists(std::int32_t i) const {
+        const std::int32_t e = p_.lineEntry[size_t(i)];
+        if (e < 0) {
+            return;
+        }
+        for (std::int32_t j = prefixBegin_[size_t(e)]; j < prefixBegin_[size_t(e) + 1]; ++j) {
+            const std::int32_t t = prefix_[size_t(j)];
+            const std::int32_t b = exceptionBegin_[size_t(t)];
+            const std::int32_t n = std::min<std::int32_t>(exceptionCount_[size_t(t)], 8);
+            for (std::int32_t q = 0; q < n; ++q) {
+                __builtin_prefetch(&hot_[size_t(exceptions_[size_t(b + q)].entry)]);
+            }
+            const std::int32_t at = cursor_[size_t(t)];
+            const std::int32_t end = std::min(listBegin_[size_t(t) + 1], at + 9);
+            for (std::int32_t x = at + 1; x < end; ++x) {
+                __builtin_prefetch(&hot_[size_t(listEntry_[size_t(x)])]);
+            }
+        }
+    }
+
     void line(std::int32_t i) {
         const std::int32_t e = p_.lineEntry[size_t(i)];
         if (e >= 0 && p_.entryUrlCount(e) >= k_) {
             candidates_.clear();
-            const std::int32_t gi = gi_[size_t(e)];
+            const std::int32_t gi = hot_[size_t(e)].gi;
             const bool full = p_.lineFull[size_t(i)] != 0;
             for (std::int32_t j = prefixBegin_[size_t(e)]; j < prefixBegin_[size_t(e) + 1]; ++j) {
                 const std::int32_t t = prefix_[size_t(j)];
                 const std::int32_t at = cursor_[size_t(t)]++;
                 const std::int32_t end = listBegin_[size_t(t) + 1];
                 if (full) {
-                    if (retired_[size_t(t)]) {
-                        continue;
+                    // What the last scan of this URL left: the lines it could not join. If i
+                    // belongs to that scan's group, only those can matter to i.
+                    const std::int32_t rep = rep_[size_t(t)];
+                    const bool known =
+                        rep >= 0 && gi >= 0 && hot_[size_t(p_.lineEntry[size_t(rep)])].gi == gi;
+                    const std::int32_t fresh = std::int32_t(exceptions_.size());
+                    if (known) {
+                        const std::int32_t b = exceptionBegin_[size_t(t)];
+                        const std::int32_t n = exceptionCount_[size_t(t)];
+                        for (std::int32_t q = 0; q < n; ++q) {
+                            if (q + 8 < n) {
+                                __builtin_prefetch(
+                                    &hot_[size_t(exceptions_[size_t(b + q + 8)].entry)]);
+                            }
+                            const Exception x = exceptions_[size_t(b + q)];
+                            if (x.at > at && !consider(i, e, gi, x.line, x.entry)) {
+                                exceptions_.push_back(x);
+                            }
+                        }
+                    } else {
+                        for (std::int32_t x = at + 1; x < end; ++x) {
+                            if (x + 12 < end) {
+                                __builtin_prefetch(&hot_[size_t(listEntry_[size_t(x + 12)])]);
+                            }
+                            if (!consider(i, e, gi, list_[size_t(x)], listEntry_[size_t(x)])) {
+                                exceptions_.push_back(
+                                    Exception{x, list_[size_t(x)], listEntry_[size_t(x)]});
+                            }
+                        }
                     }
-                    bool all = true;
-                    for (std::int32_t x = at + 1; x < end; ++x) {
-                        all = consider(i, e, gi, list_[size_t(x)]) && all;
-                    }
-                    if (all) {
-                        retired_[size_t(t)] = 1;
-                    }
+                    rep_[size_t(t)] = i;
+                    exceptionBegin_[size_t(t)] = fresh;
+                    exceptionCount_[size_t(t)] = std::int32_t(exceptions_.size()) - fresh;
                 } else {
                     for (std::int32_t x = listBegin_[size_t(t)]; x < end; ++x) {
                         if (x != at) {
-                            consider(i, e, gi, list_[size_t(x)]);
+                            consider(i, e, gi, list_[size_t(x)], listEntry_[size_t(x)]);
                         }
                     }
                 }
             }
             std::sort(candidates_.begin(), candidates_.end());
             for (const Candidate& c : candidates_) {
-                const std::int32_t go = gi_[size_t(p_.lineEntry[size_t(c.line)])];
-                const std::int32_t now = gi_[size_t(e)];
+                const std::int32_t go = hot_[size_t(p_.lineEntry[size_t(c.line)])].gi;
+                const std::int32_t now = hot_[size_t(e)].gi;
                 if (go >= 0 && go == now) {
                     continue;
                 }
                 join(i, c.line);
             }
         }
-        if (e < 0 || gi_[size_t(e)] < 0) {
+        if (e < 0 || hot_[size_t(e)].gi < 0) {
             slots_.push_back(-2 - i);  // a group of this line alone
         }
     }
@@ -257,7 +390,9 @@ private:
         }
     }
 
-    Group& group(std::int32_t slot) { return pool_[size_t(slots_[size_t(slot)])]; }
+    Group& group(std::int32_t slot) {
+        return pool_[size_t(slots_[size_t(slot)])];
+    }
 
     void addLine(std::int32_t slot, std::int32_t line) {
         const std::int32_t c = p_.lineClass[size_t(line)];
@@ -270,8 +405,8 @@ private:
     void join(std::int32_t i, std::int32_t o) {
         const std::int32_t ei = p_.lineEntry[size_t(i)];
         const std::int32_t eo = p_.lineEntry[size_t(o)];
-        const std::int32_t gi = gi_[size_t(ei)];
-        const std::int32_t go = gi_[size_t(eo)];
+        const std::int32_t gi = hot_[size_t(ei)].gi;
+        const std::int32_t go = hot_[size_t(eo)].gi;
         if (gi < 0 && go < 0) {
             const std::int32_t slot = std::int32_t(slots_.size());
             slots_.push_back(std::int32_t(pool_.size()));
@@ -282,15 +417,15 @@ private:
             if (eo != ei) {
                 group(slot).entries.push_back(eo);
             }
-            gi_[size_t(ei)] = gi_[size_t(eo)] = slot;
+            hot_[size_t(ei)].gi = hot_[size_t(eo)].gi = slot;
         } else if (go < 0) {
             addLine(gi, o);
             group(gi).entries.push_back(eo);
-            gi_[size_t(eo)] = gi;
+            hot_[size_t(eo)].gi = gi;
         } else if (gi < 0) {
             addLine(go, i);
             group(go).entries.push_back(ei);
-            gi_[size_t(ei)] = go;
+            hot_[size_t(ei)].gi = go;
         } else if (group(gi).lines.size() > group(go).lines.size()) {
             merge(go, gi);
         } else {
@@ -313,20 +448,20 @@ private:
             }
         }
         for (std::int32_t e : a.entries) {
-            gi_[size_t(e)] = into;
+            hot_[size_t(e)].gi = into;
             b.entries.push_back(e);
         }
     }
 
     void output(TStringListDynArray& groups) {
         for (size_t e = 0; e < p_.entries.size(); ++e) {
-            p_.entries[e]->GroupIndex = gi_[e];
+            p_.entries[e]->GroupIndex = hot_[e].gi;
         }
         groups.resize(slots_.size());
         parallelFor(
             std::int64_t(slots_.size()), engineThreads(),
             [&](std::int64_t begin, std::int64_t end, int) {
-                std::vector<std::int32_t> order;
+                Bulk<std::int32_t> order;
                 for (std::int64_t s = begin; s < end; ++s) {
                     const std::int32_t ref = slots_[size_t(s)];
                     if (ref == -1) {
@@ -355,23 +490,44 @@ private:
     const int k_;
     Monitor& monitor_;
 
-    std::vector<std::int32_t> prefixBegin_;  // per entry, into prefix_
-    std::vector<std::int32_t> prefix_;
-    std::vector<std::int32_t> listBegin_;  // per URL, into list_
-    std::vector<std::int32_t> list_;
-    std::vector<std::int32_t> cursor_;   // per URL: where the line being processed stands
-    std::vector<std::uint8_t> retired_;  // per URL
+    Bulk<std::int32_t> prefixBegin_;  // per entry, into prefix_
+    Bulk<std::int32_t> prefix_;
+    Bulk<std::int32_t> listBegin_;  // per URL, into list_
+    Bulk<std::int32_t> list_;
+    Bulk<std::int32_t> listEntry_;  // the entries of list_'s lines
+    Bulk<std::int32_t> cursor_;     // per URL: where the line being processed stands
+    // Per URL: the last full line that scanned it, and the later lines listed there that it
+    // could not join (positions in list_, in exceptions_).
+    Bulk<std::int32_t> rep_;
+    Bulk<std::int32_t> exceptionBegin_;
+    Bulk<std::int32_t> exceptionCount_;
+    struct Exception {
+        std::int32_t at;  // position in list_
+        std::int32_t line;
+        std::int32_t entry;
+    };
+    Bulk<Exception> exceptions_;
 
-    std::vector<std::int32_t> gi_;  // per entry: its group's slot, -1 for none
+    // What a candidate's check needs of its entry, in one cache line.
+    static constexpr int kInline = 12;
+    struct alignas(64) Hot {
+        std::int32_t gi = -1;  // the group's slot, -1 for none
+        std::int32_t seenIter = -1;
+        std::uint8_t seenValid = 0;
+        std::uint8_t singleLine = 0;
+        std::int32_t count = 0;  // shared URLs
+        std::int32_t ids[kInline] = {};
+    };
+    Bulk<Hot> hot_;  // per entry
     // Per slot: index into pool_, -1 for a slot merged away, -2 - line for a one-line group.
-    std::vector<std::int32_t> slots_;
-    std::vector<Group> pool_;
-    std::vector<std::int32_t> classSlot_;
+    Bulk<std::int32_t> slots_;
+    Bulk<Group> pool_;
+    Bulk<std::int32_t> classSlot_;
     std::unordered_multimap<std::int32_t, std::int32_t> extraSlots_;
 
-    std::vector<std::int32_t> seenIter_;
-    std::vector<std::uint8_t> seenValid_;
-    std::vector<Candidate> candidates_;
+    Bulk<std::int32_t> seenIter_;
+    Bulk<std::uint8_t> seenValid_;
+    Bulk<Candidate> candidates_;
 };
 
 }  // namespace

@@ -120,7 +120,10 @@ QString otherCase(std::mt19937_64& rng, const QString& s) {
 }  // namespace
 
 std::vector<LineSpec> randomLines(std::mt19937_64& rng, const RandomShape& shape) {
-    const int urlCount = 1 + int(rng() % std::uint64_t(shape.maxUrls));
+    int urlCount = 1 + int(rng() % std::uint64_t(shape.maxUrls));
+    if (shape.maxListLength > 10) {
+        urlCount = std::max(urlCount, shape.maxListLength + 4);
+    }
     std::vector<QString> urls;
     static const std::vector<QString> words = {u"a"_qs,    u"b"_qs,      u"news"_qs,
                                                u"shop"_qs, u"item-1"_qs, u"Item_2"_qs};
@@ -136,10 +139,10 @@ std::vector<LineSpec> randomLines(std::mt19937_64& rng, const RandomShape& shape
         } else {
             // Host-only URLs and the same with a slash and a path: prefixes of each other.
             u = u"http://s"_qs + QString::number(j % 5) + u".ru"_qs;
-            if (j % 3 != 0) {
+            if (j % 3 != 0 || shape.maxListLength > 10) {
                 u += u'/';
             }
-            if (j % 3 == 2) {
+            if (j % 3 == 2 || shape.maxListLength > 10) {
                 u += pick(rng, words) + QString::number(j);
             }
         }
@@ -176,8 +179,18 @@ std::vector<LineSpec> randomLines(std::mt19937_64& rng, const RandomShape& shape
             line.text = pick(rng, texts);
         }
         line.entry = nextTag++;
-        const int count = chance(rng, 0.15) ? int(rng() % 3) : 3 + int(rng() % 8);
+        int count = chance(rng, 0.15) ? int(rng() % 3) : 3 + int(rng() % 8);
         const int centre = int(rng() % urls.size());
+        if (shape.maxListLength > 10 && chance(rng, 0.6)) {
+            // A long list: a run of the pool, so that long lists overlap in most of it.
+            count = 10 + int(rng() % std::uint64_t(shape.maxListLength - 9));
+            for (int c = 0; c < count; ++c) {
+                QString u = urls[size_t((centre / 4 + c) % int(urls.size()))];
+                line.urls.append(chance(rng, 0.15) ? otherCase(rng, u) : u);
+            }
+            lines.push_back(line);
+            continue;
+        }
         for (int c = 0; c < count; ++c) {
             int j;
             if (chance(rng, 0.2)) {

@@ -62,6 +62,7 @@ struct RandomShape {
     int maxLines = 40;
     int maxUrls = 24;
     bool nonAsciiUrls = true;  // Cyrillic URLs and URLs holding "|"
+    int maxListLength = 10;    // URLs per line at most (an import can give more than ten)
 };
 std::vector<LineSpec> randomLines(std::mt19937_64& rng, const RandomShape& shape);
 std::string dump(const std::vector<LineSpec>& lines);

@@ -270,6 +270,32 @@ TEST(EngineDifferential, RandomWorkListsGiveTheReferenceAnswer) {
     RecordProperty("compared", compared);
 }
 
+// Imported lists can hold many more than ten URLs; lines that share most of them make the
+// engine take its careful way through their many subsets.
+TEST(EngineDifferential, LongUrlListsGiveTheReferenceAnswer) {
+    for (int n = 0; n < 16; ++n) {
+        const std::uint64_t seed = 990000 + std::uint64_t(n);
+        std::mt19937_64 rng(seed);
+        RandomShape shape;
+        shape.maxLines = 5;
+        shape.maxUrls = 26;
+        shape.maxListLength = 22;
+        const std::vector<LineSpec> lines = randomLines(rng, shape);
+        const int k = 1 + int(rng() % 4);
+        for (bool hard : {false, true}) {
+            TestRun a = makeRun(lines, Collation::program());
+            TestRun b = makeRun(lines, Collation::program());
+            const Outcome want = runWith(referenceEngine(), a, hard, k, Collation::program());
+            const Outcome got = runWith(fastEngine(), b, hard, k, Collation::program());
+            ASSERT_EQ(got, want) << "seed " << seed << ", " << (hard ? "hard" : "soft")
+                                 << " k=" << k << "\nreference:\n"
+                                 << describe(want) << "\nengine:\n"
+                                 << describe(got) << "\nlines:\n"
+                                 << dump(lines);
+        }
+    }
+}
+
 // Generated topical data with popular URLs, repeats, case variants and empty queries.
 TEST(EngineDifferential, GeneratedTopicalDataGivesTheReferenceAnswer) {
     const char* env = std::getenv("KELVARA_DIFF_CASES");

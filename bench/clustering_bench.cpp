@@ -1,0 +1,258 @@
+// clustering_bench: times the clustering engine and the cluster assembly on generated data.
+//
+//   clustering_bench [--queries N] [--seed S] [--soft K,K,..] [--hard K,K,..] [--ratio N]
+//                    [--ratio-soft K] [--ratio-hard K] [--no-thread] [--no-assembly]
+//
+// Defaults: 1,000,000 queries, seed 1, soft and hard at every threshold 1..10, the speed ratio
+// against the line-by-line reference at 20,000 queries (soft 3, hard 4), the assembly of the
+// soft result, and the thread checks (progress moves, stop latency). Figures go to stdout.
+
+#include "clustering/assembly.h"
+#include "clustering/engine.h"
+#include "clustering/grouping_thread.h"
+#include "datagen.h"
+#include "reference_engine.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+using namespace kelvara;
+
+namespace {
+
+// Resident memory in KiB, and its peak since the last reset.
+long statusKb(const char* field) {
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    const QByteArray text = f.readAll();
+    const qsizetype at = text.indexOf(field);
+    if (at < 0) {
+        return -1;
+    }
+    return text.mid(at + qsizetype(strlen(field))).trimmed().split(' ').first().toLong();
+}
+void resetPeak() {
+    QFile f(QStringLiteral("/proc/self/clear_refs"));
+    if (f.open(QIODevice::WriteOnly)) {
+        f.write("5");
+    }
+}
+
+struct Timed {
+    double seconds;
+    long peakMb;  // peak resident memory above the level before the run
+    size_t groups;
+    size_t nonEmpty;
+};
+
+Timed timeEngine(const WorkList& work, bool hard, int k) {
+    TStringListDynArray groups;
+    GroupingProgress progress;
+    resetPeak();
+    const long before = statusKb("VmRSS:");
+    QElapsedTimer t;
+    t.start();
+    runGrouping(work, groups, hard, k, progress);
+    const double s = double(t.nsecsElapsed()) / 1e9;
+    const long peak = statusKb("VmHWM:");
+    size_t live = 0;
+    for (const auto& g : groups) {
+        live += g && g->size() > 1 ? 1 : 0;
+    }
+    if (progress.FStatus.load() != gsSuccess) {
+        std::printf("  (run did not succeed)\n");
+    }
+    return Timed{s, (peak - before) / 1024, groups.size(), live};
+}
+
+std::vector<int> parseList(const QString& s) {
+    std::vector<int> out;
+    for (const QString& part : s.split(u',', Qt::SkipEmptyParts)) {
+        out.push_back(part.toInt());
+    }
+    return out;
+}
+
+void printParams(const datagen::Params& p, const datagen::GeneratedRun& run) {
+    qsizetype urls = 0;
+    for (const WorkLine& l : run.work) {
+        urls += l.entry->Urls.size();
+    }
+    std::printf(
+        "data: %lld queries, seed %llu, mean topic size %.0f, top URL share %.2f, unique share "
+        "%.2f, %lld URL occurrences\n",
+        qlonglong(p.queries), qulonglong(p.seed), p.meanTopicSize, p.topUrlShare, p.uniqueUrlShare,
+        qlonglong(urls));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments();
+    datagen::Params params;
+    params.queries = 1'000'000;
+    std::vector<int> softKs = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    std::vector<int> hardKs = softKs;
+    qsizetype ratioQueries = 20'000;
+    int ratioSoft = 3;
+    int ratioHard = 4;
+    bool threadChecks = true;
+    bool assembly = true;
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString& a = args[i];
+        const QString v = i + 1 < args.size() ? args[i + 1] : QString();
+        if (a == u"--queries"_qs) {
+            params.queries = v.toLongLong();
+            ++i;
+        } else if (a == u"--seed"_qs) {
+            params.seed = v.toULongLong();
+            ++i;
+        } else if (a == u"--soft"_qs) {
+            softKs = parseList(v);
+            ++i;
+        } else if (a == u"--hard"_qs) {
+            hardKs = parseList(v);
+            ++i;
+        } else if (a == u"--ratio"_qs) {
+            ratioQueries = v.toLongLong();
+            ++i;
+        } else if (a == u"--ratio-soft"_qs) {
+            ratioSoft = v.toInt();
+            ++i;
+        } else if (a == u"--ratio-hard"_qs) {
+            ratioHard = v.toInt();
+            ++i;
+        } else if (a == u"--no-thread"_qs) {
+            threadChecks = false;
+        } else if (a == u"--no-assembly"_qs) {
+            assembly = false;
+        } else {
+            std::fprintf(stderr, "unknown option %s\n", a.toLocal8Bit().constData());
+            return 2;
+        }
+    }
+
+    QElapsedTimer gen;
+    gen.start();
+    const datagen::GeneratedRun run = datagen::generateRun(params);
+    std::printf("generated in %.1f s; ", double(gen.elapsed()) / 1000);
+    printParams(params, run);
+    std::fflush(stdout);
+
+    for (int k : softKs) {
+        const Timed t = timeEngine(run.work, false, k);
+        std::printf("soft k=%2d: %6.2f s, peak +%5ld MB, %zu slots, %zu groups of 2+\n", k,
+                    t.seconds, t.peakMb, t.groups, t.nonEmpty);
+        std::fflush(stdout);
+    }
+    for (int k : hardKs) {
+        const Timed t = timeEngine(run.work, true, k);
+        std::printf("hard k=%2d: %6.2f s, peak +%5ld MB, %zu groups, %zu of 2+\n", k, t.seconds,
+                    t.peakMb, t.groups, t.nonEmpty);
+        std::fflush(stdout);
+    }
+
+    if (assembly) {
+        TStringListDynArray groups;
+        GroupingProgress progress;
+        runGrouping(run.work, groups, false, 3, progress);
+        qsizetype phrases = 0;
+        for (const auto& g : groups) {
+            phrases += g ? g->size() : 0;
+        }
+        QElapsedTimer t;
+        t.start();
+        const ClusterList clusters = assembleClusters(groups);
+        std::printf("assembly of the soft k=3 result: %lld phrases in %zu clusters, %.3f s\n",
+                    qlonglong(phrases), clusters.size(), double(t.nsecsElapsed()) / 1e9);
+        std::fflush(stdout);
+    }
+
+    if (threadChecks) {
+        for (bool hard : {false, true}) {
+            const int k = hard ? 4 : 3;
+            // Progress: the longest time the counter stood still until the main pass ended.
+            {
+                TStringListDynArray groups;
+                QElapsedTimer t;
+                t.start();
+                TGroupingThread thread(run.work, groups, hard, k);
+                std::int32_t last = -1;
+                qint64 lastChange = 0;
+                qint64 longest = 0;
+                qint64 mainPassEnd = -1;
+                while (thread.FStatus() != gsSuccess && !thread.isFinished()) {
+                    const std::int32_t done = thread.FSuccessIterations();
+                    const qint64 now = t.elapsed();
+                    if (done != last) {
+                        longest = std::max(longest, now - lastChange);
+                        last = done;
+                        lastChange = now;
+                        if (done == thread.FTotalIterations() && mainPassEnd < 0) {
+                            mainPassEnd = now;
+                        }
+                    }
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                }
+                thread.WaitFor();
+                std::printf(
+                    "%s k=%d in a thread: main pass done at %.2f s, finished at %.2f s; the "
+                    "counter stood still at most %lld ms\n",
+                    hard ? "hard" : "soft", k, double(mainPassEnd) / 1000,
+                    double(t.elapsed()) / 1000, qlonglong(longest));
+            }
+            // Stop latency at several moments of the run.
+            qint64 worst = 0;
+            for (int ms : {50, 300, 700, 1200, 2000, 3000}) {
+                TStringListDynArray groups;
+                TGroupingThread thread(run.work, groups, hard, k);
+                std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+                if (thread.isFinished()) {
+                    continue;
+                }
+                QElapsedTimer t;
+                t.start();
+                thread.Terminate();
+                thread.WaitFor();
+                const qint64 latency = t.nsecsElapsed() / 1'000'000;
+                worst = std::max(worst, latency);
+                std::printf("%s k=%d: stop at %d ms obeyed in %lld ms (status %s)\n",
+                            hard ? "hard" : "soft", k, ms, qlonglong(latency),
+                            thread.FStatus() == gsSuccess ? "success" : "process");
+            }
+            std::printf("%s k=%d: worst stop latency %lld ms\n", hard ? "hard" : "soft", k,
+                        qlonglong(worst));
+            std::fflush(stdout);
+        }
+    }
+
+    if (ratioQueries > 0) {
+        datagen::Params small = params;
+        small.queries = ratioQueries;
+        const datagen::GeneratedRun r = datagen::generateRun(small);
+        for (bool hard : {false, true}) {
+            const int k = hard ? ratioHard : ratioSoft;
+            const Timed fast = timeEngine(r.work, hard, k);
+            TStringListDynArray groups;
+            GroupingProgress progress;
+            QElapsedTimer t;
+            t.start();
+            test::referenceGrouping(r.work, groups, hard, k, progress);
+            const double ref = double(t.nsecsElapsed()) / 1e9;
+            std::printf("%s k=%d at %lld queries: reference %.2f s, engine %.4f s, ratio %.0fx\n",
+                        hard ? "hard" : "soft", k, qlonglong(ratioQueries), ref, fast.seconds,
+                        ref / fast.seconds);
+            std::fflush(stdout);
+        }
+    }
+    return 0;
+}
