@@ -141,17 +141,36 @@ QByteArray AnsiCodec::encode(QStringView text, bool* lossless) const {
     return out;
 }
 
+namespace {
+
+// Unpaired surrogates of a UTF-16 file are no characters, and no encoding could write them back
+// (they would come back as other text): they become U+FFFD, as invalid UTF-8 does.
+QString withoutLoneSurrogates(QString text) {
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < n && text.at(i + 1).isLowSurrogate()) {
+            ++i;
+        } else if (c.isSurrogate()) {
+            text[i] = QChar::ReplacementCharacter;
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
 QString decodeTextFile(QByteArrayView bytes, const AnsiCodec& codec) {
     if (bytes.startsWith("\xEF\xBB\xBF")) {
         return QString::fromUtf8(bytes.sliced(3));
     }
     if (bytes.startsWith("\xFF\xFE")) {
         QStringDecoder d(QStringConverter::Utf16LE);
-        return d.decode(bytes.sliced(2));
+        return withoutLoneSurrogates(d.decode(bytes.sliced(2)));
     }
     if (bytes.startsWith("\xFE\xFF")) {
         QStringDecoder d(QStringConverter::Utf16BE);
-        return d.decode(bytes.sliced(2));
+        return withoutLoneSurrogates(d.decode(bytes.sliced(2)));
     }
     return codec.decode(bytes);
 }
@@ -209,7 +228,9 @@ std::optional<FileError> writeBytesAtomically(const QString& path, QByteArrayVie
     if (!f.open(QIODevice::WriteOnly)) {
         return FileError{path, f.errorString(), QStringLiteral("write")};
     }
-    if (f.write(bytes.data(), bytes.size()) != bytes.size()) {
+    // A small write only fills the buffer; its failure (a full disk) shows at the flush, and
+    // commit() would not report it but replace the old file with an empty one.
+    if (f.write(bytes.data(), bytes.size()) != bytes.size() || !f.flush()) {
         const QString reason = f.errorString();
         f.cancelWriting();
         return FileError{path, reason, QStringLiteral("write")};

@@ -1,8 +1,10 @@
 #include "core/textfile.h"
+#include "reliability/fault_folders.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 
 using namespace kelvara;
@@ -30,6 +32,11 @@ TEST(TextFile, ByteOrderMarksAndTheCodePage) {
     EXPECT_EQ(decodeTextFile(le, cp1251), word);
     EXPECT_EQ(decodeTextFile(be, cp1251), word);
     EXPECT_EQ(decodeTextFile(QByteArray("\xEF\xBB\xBF"), cp1251), QString());
+    // Unpaired surrogates are no text: they read as U+FFFD, a pair stays a pair.
+    EXPECT_EQ(
+        decodeTextFile(QByteArray("\xFF\xFE\x00\xD8\x61\x00\x3D\xD8\x00\xDE\x00\xDC", 12), cp1251),
+        u"\uFFFDa\U0001F600\uFFFD"_qs);
+    EXPECT_EQ(decodeTextFile(QByteArray("\xFE\xFF\xDC\x00\x00\x62", 6), cp1251), u"\uFFFDb"_qs);
 }
 
 TEST(TextFile, UnrepresentableCharactersBecomeQuestionMarks) {
@@ -75,6 +82,34 @@ TEST(TextFile, FailedWriteKeepsTheOldFileAndSaysWhy) {
     err = writeTextFile(dir.path(u"no/such/dir/y.txt"_qs), {u"a"_qs}, codec, Fallback::None);
     ASSERT_TRUE(err);
     EXPECT_FALSE(err->reason.isEmpty());
+}
+
+// A write small enough to sit in the buffer fails only when it is flushed: on a full disk that
+// failure must be reported, not committed over the old file as an empty one.
+TEST(TextFile, SmallWriteOnAFullDiskKeepsTheOldFile) {
+    test::TempDir dir;
+    const QString folder = dir.path(u"disk"_qs);
+    QString whyNot;
+    const auto disk = test::ScratchMount::create(folder, 64 * 1024, &whyNot);
+    if (!disk) {
+        GTEST_SKIP() << "no tiny tmpfs: " << whyNot.toStdString();
+    }
+    const QString path = folder + u"/settings.ini"_qs;
+    const QByteArray old = "[CONFIG]\r\nRegion=2\r\n";
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_EQ(f.write(old), old.size());
+    }
+    ASSERT_TRUE(disk->fill(&whyNot)) << whyNot.toStdString();
+    for (const qsizetype size : {qsizetype(1), qsizetype(80), qsizetype(100'000)}) {
+        const std::optional<FileError> e = writeBytesAtomically(path, QByteArray(size, 'x'));
+        ASSERT_TRUE(e) << size << " bytes were reported written";
+        EXPECT_FALSE(e->reason.isEmpty());
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), old) << size;
+    }
 }
 
 TEST(TextFile, ReadReportsMissingSeparately) {
