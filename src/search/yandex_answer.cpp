@@ -17,13 +17,24 @@ pugi::xml_node firstChildElement(pugi::xml_node parent, const char* name) {
     return {};
 }
 
+// The text of every character-data node below `node`, in document order. A loop, not a
+// recursion: an answer may nest elements far deeper than the stack could follow.
 void appendText(pugi::xml_node node, QByteArray& out) {
-    for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling()) {
+    pugi::xml_node c = node.first_child();
+    while (c) {
         if (c.type() == pugi::node_pcdata || c.type() == pugi::node_cdata) {
             out.append(c.value());
-        } else if (c.type() == pugi::node_element) {
-            appendText(c, out);
+        } else if (c.type() == pugi::node_element && c.first_child()) {
+            c = c.first_child();
+            continue;
         }
+        while (!c.next_sibling()) {
+            c = c.parent();
+            if (c == node) {
+                return;
+            }
+        }
+        c = c.next_sibling();
     }
 }
 

@@ -163,3 +163,29 @@ TEST(Cache, MissingFileIsNormalAndACutOffLineStillLoads) {
     EXPECT_EQ(store.size(), 2);
     EXPECT_TRUE(LoadCache(store, dir.root(), kNow, AnsiCodec(), kRu));  // a directory
 }
+
+// Found by fuzzing: a UTF-16 cache with unpaired surrogates in a query (a file another program
+// cut or garbled) was loaded with them, and a save could not write them back, so the next load
+// gave another store. They load as U+FFFD, which every save keeps.
+TEST(Cache, UnpairedSurrogatesOfAUtf16FileSurviveASave) {
+    const QString stamp = QString::number(kNow);
+    const char16_t broken[] = {u'q', 0xDADA, 0xDADA, u'x', 0xDC00, 0};
+    const QString text = stamp + u';' + QString::fromUtf16(broken) + u";http://a/\r\n"_qs;
+    QByteArray file("\xFF\xFE");
+    for (const QChar c : text) {
+        file += char(c.unicode() & 0xFF);
+        file += char(c.unicode() >> 8);
+    }
+    test::TempDir dir;
+    dir.write(u"cache.txt"_qs, file);
+    const AnsiCodec cp1251("windows-1251");
+    ResultStore first(ruOrder());
+    ASSERT_FALSE(LoadCache(first, dir.path(u"cache.txt"_qs), kNow, cp1251, kRu));
+    ASSERT_EQ(first.size(), 1);
+    EXPECT_EQ(first[0].text, u"q\uFFFD\uFFFDx\uFFFD"_qs);
+
+    ASSERT_FALSE(SaveCache(first, dir.path(u"cache.txt"_qs), cp1251));
+    ResultStore second(ruOrder());
+    ASSERT_FALSE(LoadCache(second, dir.path(u"cache.txt"_qs), kNow, cp1251, kRu));
+    EXPECT_EQ(dump(second), dump(first));
+}

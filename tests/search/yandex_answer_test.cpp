@@ -120,5 +120,31 @@ TEST(ReadYandexAnswer, ErrorElementWinsOverResultsAndCode15MeansNothingFound) {
               Kind::ServiceError);
 }
 
+// Found by the hostile service: elements nested a million deep inside a url (or an error) once
+// overflowed the stack while their text was gathered.
+TEST(ReadYandexAnswer, TextOfDeeplyNestedElements) {
+    const int depth = 1'000'000;
+    const QString open = u"<a>"_qs.repeated(depth);
+    const QString close = u"</a>"_qs.repeated(depth);
+    const YandexAnswer deep =
+        ReadYandexAnswer(u"<r><response><results><grouping><group><doc><url>"_qs + open +
+                         u"https://deep.example/"_qs + close +
+                         u"<b>/x</b></url></doc></group></grouping></results></response></r>"_qs);
+    EXPECT_EQ(deep.kind, Kind::Urls);
+    EXPECT_EQ(deep.urls, QStringList{u"https://deep.example//x"_qs});
+
+    const YandexAnswer error =
+        ReadYandexAnswer(u"<r><response><error code=\"32\">"_qs + open + u"lim"_qs + close +
+                         u"it</error></response></r>"_qs);
+    EXPECT_EQ(error.kind, Kind::ServiceError);
+    EXPECT_EQ(error.errorText, u"limit"_qs);
+
+    // Text around and between nested elements, in document order.
+    const YandexAnswer mixed = ReadYandexAnswer(
+        wrap("<grouping><group><doc><url>a<x>b<y>c</y><z/>d</x>e<![CDATA[f]]></url></doc>"
+             "</group></grouping>"));
+    EXPECT_EQ(mixed.urls, QStringList{u"abcdef"_qs});
+}
+
 }  // namespace
 }  // namespace kelvara
