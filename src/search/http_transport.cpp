@@ -85,6 +85,7 @@ HttpResponse CurlTransport::perform(const HttpRequest& request, const AbortCheck
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, options_.connectTimeoutMs);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, options_.lowSpeedTimeS);
+    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, options_.totalTimeoutMs);
     // A proxy from the environment is honoured, but never for the machine itself.
     curl_easy_setopt(c, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
     curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, "");

@@ -59,6 +59,9 @@ struct CurlTransportOptions {
     long connectTimeoutMs = 15'000;
     // A request that receives no byte for this long fails.
     long lowSpeedTimeS = 60;
+    // A request that has not ended after this long fails, however slowly bytes still trickle in:
+    // a server that sends a byte now and then must not hold the run for ever.
+    long totalTimeoutMs = 120'000;
     // A body larger than this fails the request instead of filling the memory.
     qsizetype maxBodyBytes = 16 * 1024 * 1024;
     long maxRedirects = 5;

@@ -6,6 +6,8 @@
 #include <QJsonObject>
 #include <QUrlQuery>
 
+#include <algorithm>
+#include <memory>
 #include <stdexcept>
 
 namespace kelvara::test {
@@ -108,6 +110,14 @@ ServiceAnswer ServiceAnswer::html() {
     a.body = htmlPage();
     a.contentType = "text/html; charset=utf-8";
     a.raw = true;
+    return a;
+}
+
+ServiceAnswer ServiceAnswer::stream(qint64 bytes, QByteArray prefix, int pauseMs) {
+    ServiceAnswer a;
+    a.body = std::move(prefix);
+    a.streamBytes = bytes;
+    a.streamPauseMs = pauseMs;
     return a;
 }
 
@@ -262,6 +272,9 @@ void ServiceDouble::handle(const httplib::Request& req, httplib::Response& res) 
     if (!a.location.isEmpty()) {
         res.set_header("Location", a.location.toStdString());
     }
+    if (!a.contentEncoding.isEmpty()) {
+        res.set_header("Content-Encoding", a.contentEncoding.toStdString());
+    }
     QByteArray body = a.body;
     std::string contentType = a.contentType.toStdString();
     if (rest && a.status == 200 && !a.raw) {
@@ -281,7 +294,51 @@ void ServiceDouble::handle(const httplib::Request& req, httplib::Response& res) 
             });
         return;
     }
+    if (a.streamBytes != 0) {
+        stream(a, body, contentType, res);
+        return;
+    }
     res.set_content(body.toStdString(), contentType);
+}
+
+void ServiceDouble::stream(const ServiceAnswer& a, const QByteArray& prefix,
+                           const std::string& contentType, httplib::Response& res) {
+    // The provider may run after this call has returned: it keeps copies of what it sends.
+    auto sent = std::make_shared<qint64>(0);
+    const auto head = std::make_shared<std::string>(prefix.toStdString());
+    const auto chunk = std::make_shared<std::string>(a.streamChunk.toStdString());
+    const qint64 total = a.streamBytes;
+    const int pauseMs = a.streamPauseMs;
+    auto provide = [this, sent, head, chunk, total, pauseMs](size_t, httplib::DataSink& sink) {
+        while (!stopping_ && (total < 0 || *sent < total)) {
+            const std::string& piece = *sent < qint64(head->size()) ? *head : *chunk;
+            const qint64 from = *sent < qint64(head->size()) ? *sent : 0;
+            qint64 n = qint64(piece.size()) - from;
+            if (total >= 0) {
+                n = std::min(n, total - *sent);
+            }
+            if (!sink.write(piece.data() + from, size_t(n))) {
+                break;  // the client hung up
+            }
+            *sent += n;
+            qint64 largest = largestStreamSent_.load();
+            while (*sent > largest && !largestStreamSent_.compare_exchange_weak(largest, *sent)) {
+            }
+            if (pauseMs > 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+            }
+        }
+        // A sized body is complete at its length; an endless one never is.
+        return total >= 0 && *sent == total;
+    };
+    if (total < 0) {
+        res.set_chunked_content_provider(contentType, provide);
+    } else {
+        res.set_content_provider(size_t(total), contentType,
+                                 [provide](size_t offset, size_t, httplib::DataSink& sink) mutable {
+                                     return provide(offset, sink);
+                                 });
+    }
 }
 
 }  // namespace kelvara::test

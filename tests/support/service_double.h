@@ -40,13 +40,21 @@ struct ServiceAnswer {
     // For a REST request an answer of status 200 is sent as {"rawData": Base64 of body}; raw
     // sends the body as it is instead.
     bool raw = false;
-    QByteArray location;  // with a 3xx status: where it redirects
+    QByteArray location;         // with a 3xx status: where it redirects
+    QByteArray contentEncoding;  // sent as Content-Encoding when set ("deflate", "gzip")
+    // A streamed body: `body`, then `streamChunk` again and again, streamBytes in all (-1: without
+    // end), with a pause between chunks (a trickle). Off while streamBytes is 0.
+    qint64 streamBytes = 0;
+    QByteArray streamChunk = QByteArray(64 * 1024, 'x');
+    int streamPauseMs = 0;
 
     static ServiceAnswer redirect(const QByteArray& location, int code = 302);
     static ServiceAnswer urls(const QStringList& urls);
     static ServiceAnswer error(int code, const QString& text);
     static ServiceAnswer withStatus(int code);
     static ServiceAnswer html();
+    // `prefix` followed by chunks, `bytes` in all (-1: a body without end).
+    static ServiceAnswer stream(qint64 bytes, QByteArray prefix = {}, int pauseMs = 0);
 };
 
 // A request as the double received it.
@@ -89,6 +97,8 @@ public:
 
     std::vector<RecordedRequest> requests() const;
     int requestCount() const;
+    // The most bytes of one streamed body that got out before the client hung up.
+    qint64 largestStreamSent() const { return largestStreamSent_.load(); }
 
     // The test CA that signed the trusted certificate.
     static QString caFile();
@@ -97,12 +107,15 @@ public:
 private:
     ServiceAnswer answerFor(const QString& query);
     void handle(const httplib::Request& request, httplib::Response& response);
+    void stream(const ServiceAnswer& a, const QByteArray& prefix, const std::string& contentType,
+                httplib::Response& response);
 
     std::unique_ptr<httplib::Server> server_;
     std::thread thread_;
     int port_ = 0;
     bool tls_ = false;
     std::atomic<bool> stopping_{false};
+    std::atomic<qint64> largestStreamSent_{0};
 
     mutable std::mutex mutex_;
     std::map<QString, std::pair<std::vector<ServiceAnswer>, size_t>> scripts_;
