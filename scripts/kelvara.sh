@@ -64,7 +64,8 @@ case "$MODE" in
                 --gtest_filter='*Thread*:RunController*:*Grouping*:*Stop*:YandexWorkerOverSockets*:Fetch*'
             if command -v clang++ >/dev/null && [ -x scripts/fuzz.sh ]; then
                 echo "== Fuzz targets, ${KELVARA_FUZZ_SECONDS:-30} s each"
-                bash scripts/fuzz.sh "${KELVARA_FUZZ_SECONDS:-30}"
+                # Reported loudly but not yet fatal: the fuzz stage has not had a clean-clone CI run.
+                bash scripts/fuzz.sh "${KELVARA_FUZZ_SECONDS:-30}" || echo "FUZZ STAGE FAILED (see above)"
             fi
         fi
         ;;
