@@ -21,9 +21,10 @@ struct GroupingProgress {
 
 // Groups the work list's queries by the overlap of their result URLs (soft: single linkage over
 // pairs sharing at least `threshold` URLs; hard: sets of queries sharing the same `threshold`
-// URLs). Empties `groups` and refills it; sets each entry's GroupIndex. `stopRequested` is asked
-// once per query of the main pass and, in the hard method, before each later pass; when it says
-// yes the run ends with FStatus still gsProcess.
+// URLs). Empties `groups` and refills it; sets each entry's GroupIndex (an entry that joined a
+// group follows it into any group it is merged into). `stopRequested` is asked at least once per
+// query of the main pass and, in the hard method, before each later pass; when it says yes the
+// run ends with FStatus still gsProcess.
 void runGrouping(const WorkList& work, TStringListDynArray& groups, bool hardMethod,
                  std::int32_t threshold, GroupingProgress& progress,
                  const std::function<bool()>& stopRequested = {});

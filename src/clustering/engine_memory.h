@@ -5,6 +5,7 @@
 // machines (virtual ones especially). Large arrays are therefore mapped with huge pages where the
 // system allows it, and with their pages filled in one go.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -86,7 +87,13 @@ struct BulkAllocator {
             return static_cast<T*>(p);
         }
 #endif
-        void* p = std::malloc(bytes == 0 ? 1 : bytes);
+        void* p = nullptr;
+        if constexpr (alignof(T) > alignof(std::max_align_t)) {
+            const std::size_t a = alignof(T);
+            p = std::aligned_alloc(a, (std::max<std::size_t>(bytes, 1) + a - 1) / a * a);
+        } else {
+            p = std::malloc(bytes == 0 ? 1 : bytes);
+        }
         if (!p) {
             throw std::bad_alloc();
         }
