@@ -6,6 +6,7 @@ target_sources(kelvara_core PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/engine.h
     ${CMAKE_CURRENT_LIST_DIR}/engine_memory.h
     ${CMAKE_CURRENT_LIST_DIR}/engine_methods.h
+    ${CMAKE_CURRENT_LIST_DIR}/engine_monitor.h
     ${CMAKE_CURRENT_LIST_DIR}/engine_order.cpp
     ${CMAKE_CURRENT_LIST_DIR}/engine_order.h
     ${CMAKE_CURRENT_LIST_DIR}/engine_parallel.h

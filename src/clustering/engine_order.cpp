@@ -383,7 +383,8 @@ struct KeyTable {
     }
 };
 
-KeyTable buildKeys(std::span<const QStringView> texts, const OrderKeys& keys, int threads) {
+KeyTable buildKeys(std::span<const QStringView> texts, const OrderKeys& keys, int threads,
+                   Monitor* monitor) {
     KeyTable t;
     const size_t n = texts.size();
     t.offset.resize(n);
@@ -403,6 +404,10 @@ KeyTable buildKeys(std::span<const QStringView> texts, const OrderKeys& keys, in
         out.resize(room);
         size_t used = 0;
         for (std::int64_t i = begin; i < end; ++i) {
+            if (monitor && ((i - begin) & 4095) == 0 &&
+                monitor->tick(w, 0.5 * double(i - begin) / double(end - begin))) {
+                return;
+            }
             if (i + 16 < end) {
                 __builtin_prefetch(texts[size_t(i + 16)].utf16());
             }
@@ -451,7 +456,8 @@ std::uint64_t bigEndian(const char* p, std::uint32_t n) {
 
 }  // namespace
 
-Ranking rankTexts(std::span<const QStringView> texts, const Collation& collation, int threads) {
+Ranking rankTexts(std::span<const QStringView> texts, const Collation& collation, int threads,
+                  Monitor* monitor) {
     Ranking out;
     const size_t n = texts.size();
     out.rank.assign(n, 0);
@@ -460,7 +466,11 @@ Ranking rankTexts(std::span<const QStringView> texts, const Collation& collation
     }
     threads = std::max(1, threads);
     const OrderKeys& keys = OrderKeys::of(collation);
-    const KeyTable table = buildKeys(texts, keys, threads);
+    const KeyTable table = buildKeys(texts, keys, threads, monitor);
+    auto stopped = [&](double done) { return monitor && monitor->tick(0, done); };
+    if (stopped(0.5)) {
+        return out;
+    }
 
     // Texts with keys: radix-sorted on their first 16 key bytes, then each run of equal
     // prefixes sorted in full. Texts without keys: sorted by the collation, then merged in.
@@ -494,8 +504,17 @@ Ranking rankTexts(std::span<const QStringView> texts, const Collation& collation
     };
     auto less = [&](const Item& a, const Item& b) { return compareItems(a, b) < 0; };
     radixSort(keyed, [](const Item& x) { return x.p1; });
+    if (stopped(0.6)) {
+        return out;
+    }
     radixSort(keyed, [](const Item& x) { return x.p0; });
+    if (stopped(0.7)) {
+        return out;
+    }
     for (size_t a = 0; a < keyed.size();) {
+        if ((a & 0xFFFF) == 0 && stopped(0.7 + 0.1 * double(a) / double(keyed.size()))) {
+            return out;
+        }
         size_t b = a + 1;
         while (b < keyed.size() && keyed[b].p0 == keyed[a].p0 && keyed[b].p1 == keyed[a].p1) {
             ++b;
@@ -516,6 +535,9 @@ Ranking rankTexts(std::span<const QStringView> texts, const Collation& collation
     std::int32_t r = 0;
     out.rank[items[0].index] = 0;
     for (size_t j = 1; j < n; ++j) {
+        if ((j & 0xFFFF) == 0 && stopped(0.8 + 0.2 * double(j) / double(n))) {
+            return out;
+        }
         if (compareItems(items[j - 1], items[j]) != 0) {
             ++r;
         }
@@ -526,7 +548,8 @@ Ranking rankTexts(std::span<const QStringView> texts, const Collation& collation
 }
 
 Bulk<std::int32_t> rankBytes(const Bulk<char>& arena, const Bulk<std::uint32_t>& offset,
-                             const Bulk<std::uint32_t>& size) {
+                             const Bulk<std::uint32_t>& size, Monitor* monitor) {
+    auto stopped = [&](double done) { return monitor && monitor->tick(0, done); };
     const size_t n = offset.size();
     Bulk<std::int32_t> rank(n, 0);
     if (n == 0) {
@@ -549,8 +572,17 @@ Bulk<std::int32_t> rankBytes(const Bulk<char>& arena, const Bulk<std::uint32_t>&
                             b.size);
     };
     radixSort(items, [](const Item& x) { return x.p1; });
+    if (stopped(0.3)) {
+        return rank;
+    }
     radixSort(items, [](const Item& x) { return x.p0; });
+    if (stopped(0.6)) {
+        return rank;
+    }
     for (size_t a = 0; a < n;) {
+        if ((a & 0xFFFF) == 0 && stopped(0.6 + 0.3 * double(a) / double(n))) {
+            return rank;
+        }
         size_t b = a + 1;
         while (b < n && items[b].p0 == items[a].p0 && items[b].p1 == items[a].p1) {
             ++b;
@@ -580,7 +612,8 @@ std::uint64_t freshSeed() {
 }
 
 std::int32_t idsFromFingerprints(Bulk<Fingerprint>& items, Bulk<std::int32_t>& idOfIndex,
-                                 Bulk<Fingerprint>* firstOfId, int threads) {
+                                 Bulk<Fingerprint>* firstOfId, int threads, Monitor* monitor) {
+    auto stopped = [&](int w, double done) { return monitor && monitor->tick(w, done); };
     // Split by the top byte of h1 into parts small enough for the cache, then give ids within
     // each part through a small hash table.
     constexpr int kParts = 256;
@@ -589,11 +622,16 @@ std::int32_t idsFromFingerprints(Bulk<Fingerprint>& items, Bulk<std::int32_t>& i
     Bulk<std::array<std::uint32_t, kParts>> counts(static_cast<size_t>(threads));
     const std::int64_t chunks = threads;
     auto chunkBegin = [&](std::int64_t c) { return size_t(std::int64_t(n) * c / chunks); };
-    parallelParts(chunks, threads, [&](std::int64_t begin, std::int64_t end, int) {
+    parallelParts(chunks, threads, [&](std::int64_t begin, std::int64_t end, int w) {
         for (std::int64_t c = begin; c < end; ++c) {
             auto& cnt = counts[size_t(c)];
             cnt.fill(0);
             for (size_t j = chunkBegin(c); j < chunkBegin(c + 1); ++j) {
+                if ((j & 0xFFFF) == 0 &&
+                    stopped(w, 0.2 * double(j - chunkBegin(c)) /
+                                   double(chunkBegin(c + 1) - chunkBegin(c)))) {
+                    return;
+                }
                 ++cnt[items[j].h1 >> 56];
             }
         }
@@ -610,10 +648,18 @@ std::int32_t idsFromFingerprints(Bulk<Fingerprint>& items, Bulk<std::int32_t>& i
     }
     partBegin[kParts] = sum;
     Bulk<Fingerprint> parted(n);
-    parallelParts(chunks, threads, [&](std::int64_t begin, std::int64_t end, int) {
+    if (stopped(0, 0.2)) {
+        return 0;
+    }
+    parallelParts(chunks, threads, [&](std::int64_t begin, std::int64_t end, int w) {
         for (std::int64_t c = begin; c < end; ++c) {
             auto& off = offsets[size_t(c)];
             for (size_t j = chunkBegin(c); j < chunkBegin(c + 1); ++j) {
+                if ((j & 0xFFFF) == 0 &&
+                    stopped(w, 0.2 + 0.3 * double(j - chunkBegin(c)) /
+                                         double(chunkBegin(c + 1) - chunkBegin(c)))) {
+                    return;
+                }
                 parted[off[items[j].h1 >> 56]++] = items[j];
             }
         }
@@ -621,7 +667,10 @@ std::int32_t idsFromFingerprints(Bulk<Fingerprint>& items, Bulk<std::int32_t>& i
     // Ids within each part; `local` holds each item's id within its part for now.
     Bulk<std::int32_t> local(n);
     Bulk<std::int32_t> partIds(kParts + 1, 0);
-    parallelParts(kParts, threads, [&](std::int64_t begin, std::int64_t end, int) {
+    if (stopped(0, 0.5)) {
+        return 0;
+    }
+    parallelParts(kParts, threads, [&](std::int64_t begin, std::int64_t end, int w) {
         struct Slot {
             std::uint64_t h1;
             std::uint64_t h2;
@@ -629,6 +678,9 @@ std::int32_t idsFromFingerprints(Bulk<Fingerprint>& items, Bulk<std::int32_t>& i
         };
         std::vector<Slot> table;
         for (std::int64_t part = begin; part < end; ++part) {
+            if (stopped(w, 0.5 + 0.3 * double(part - begin) / double(end - begin))) {
+                return;
+            }
             const size_t b = partBegin[size_t(part)];
             const size_t e = partBegin[size_t(part) + 1];
             size_t size = 16;
@@ -658,8 +710,14 @@ std::int32_t idsFromFingerprints(Bulk<Fingerprint>& items, Bulk<std::int32_t>& i
     if (firstOfId) {
         firstOfId->assign(size_t(count), Fingerprint{0, 0, 0xFFFFFFFFu, 0});
     }
-    parallelParts(kParts, threads, [&](std::int64_t begin, std::int64_t end, int) {
+    if (stopped(0, 0.8)) {
+        return 0;
+    }
+    parallelParts(kParts, threads, [&](std::int64_t begin, std::int64_t end, int w) {
         for (std::int64_t part = begin; part < end; ++part) {
+            if (stopped(w, 0.8 + 0.2 * double(part - begin) / double(end - begin))) {
+                return;
+            }
             for (size_t j = partBegin[size_t(part)]; j < partBegin[size_t(part) + 1]; ++j) {
                 const std::int32_t id = partIds[size_t(part)] + local[j];
                 idOfIndex[parted[j].index] = id;
@@ -673,7 +731,8 @@ std::int32_t idsFromFingerprints(Bulk<Fingerprint>& items, Bulk<std::int32_t>& i
     return count;
 }
 
-Interning internTexts(std::span<const QStringView> texts, const Collation& collation, int threads) {
+Interning internTexts(std::span<const QStringView> texts, const Collation& collation, int threads,
+                      Monitor* monitor) {
     Interning out;
     const size_t n = texts.size();
     const OrderKeys& keys = OrderKeys::of(collation);
@@ -696,7 +755,7 @@ Interning internTexts(std::span<const QStringView> texts, const Collation& colla
         return out;
     }
     out.id.assign(n, -1);
-    out.count = idsFromFingerprints(items, out.id, nullptr, threads);
+    out.count = idsFromFingerprints(items, out.id, nullptr, threads, monitor);
     out.ok = true;
     return out;
 }

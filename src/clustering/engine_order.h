@@ -5,6 +5,7 @@
 // shortcuts only decide where they are known to agree with it, and ask the collation otherwise.
 
 #include "clustering/engine_memory.h"
+#include "clustering/engine_monitor.h"
 #include "clustering/engine_parallel.h"
 #include "core/collation.h"
 
@@ -81,7 +82,11 @@ struct Ranking {
     Bulk<std::int32_t> rank;
     std::int32_t classes = 0;
 };
-Ranking rankTexts(std::span<const QStringView> texts, const Collation& collation, int threads = 2);
+//
+// With a monitor, the work moves its counter (as the current phase) and ends early on a stop
+// request; the result is then of no use (the caller checks monitor->stopSeen()).
+Ranking rankTexts(std::span<const QStringView> texts, const Collation& collation, int threads = 2,
+                  Monitor* monitor = nullptr);
 
 // Ids for texts under collation equality (not in collation order), found by fingerprints of
 // their keys. Not ok when some text has no key that decides equality (then rank the texts).
@@ -91,22 +96,27 @@ struct Interning {
     bool ok = false;
 };
 Interning internTexts(std::span<const QStringView> texts, const Collation& collation,
-                      int threads = 2);
+                      int threads = 2, Monitor* monitor = nullptr);
 
 // Equal fingerprints get one id: sets idOfIndex[item.index] for every item (in any order) and,
 // per id, the item that comes first by index; returns the number of ids. Reorders `items`.
 struct Fingerprint {
+    // Left unset when made in bulk: arrays of these are large and filled at once anyway.
+    Fingerprint() {}
+    Fingerprint(std::uint64_t a, std::uint64_t b, std::uint32_t i, std::uint32_t t)
+        : h1(a), h2(b), index(i), tag(t) {}
     std::uint64_t h1;
     std::uint64_t h2;
     std::uint32_t index;
     std::uint32_t tag;  // the caller's (carried along)
 };
 std::int32_t idsFromFingerprints(Bulk<Fingerprint>& items, Bulk<std::int32_t>& idOfIndex,
-                                 Bulk<Fingerprint>* firstOfId = nullptr, int threads = 1);
+                                 Bulk<Fingerprint>* firstOfId = nullptr, int threads = 1,
+                                 Monitor* monitor = nullptr);
 // Dense ranks of byte strings (none holding a 0 byte) in memcmp order, the shorter first on a
 // common start; string j is arena[offset[j], offset[j] + size[j]).
 Bulk<std::int32_t> rankBytes(const Bulk<char>& arena, const Bulk<std::uint32_t>& offset,
-                             const Bulk<std::uint32_t>& size);
+                             const Bulk<std::uint32_t>& size, Monitor* monitor = nullptr);
 
 // A seed for fingerprints, different in every run.
 std::uint64_t freshSeed();

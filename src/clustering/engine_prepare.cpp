@@ -63,7 +63,11 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
         for (std::int32_t i = 0; i < n; ++i) {
             texts[size_t(i)] = work[size_t(i)].text;
         }
-        Ranking r = rankTexts(texts, collation, threads);
+        monitor.phase(progressShare * 0.02, progressShare * 0.3);
+        Ranking r = rankTexts(texts, collation, threads, &monitor);
+        if (monitor.stopSeen()) {
+            return false;
+        }
         out.lineClass = std::move(r.rank);
         out.classes = r.classes;
         out.classLines.assign(size_t(out.classes), 0);
@@ -92,9 +96,14 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
             Bulk<Fingerprint> items(occurrences);
             std::atomic<bool> failed{false};
             const std::uint64_t seed = freshSeed();
-            parallelFor(entries, threads, [&](std::int64_t begin, std::int64_t end, int) {
+            monitor.phase(progressShare * 0.35, progressShare * 0.6);
+            parallelFor(entries, threads, [&](std::int64_t begin, std::int64_t end, int w) {
                 // The texts lie scattered over the heap: ask for the next ones early.
                 for (std::int64_t e = begin; e < end; ++e) {
+                    if (((e - begin) & 1023) == 0 &&
+                        monitor.tick(w, double(e - begin) / double(end - begin))) {
+                        return;
+                    }
                     const SortedStrings& urls = out.entries[size_t(e)]->Urls;
                     if (e + 2 < end) {
                         const SortedStrings& ahead = out.entries[size_t(e + 2)]->Urls;
@@ -118,10 +127,17 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
                     }
                 }
             });
+            if (monitor.stopRequested()) {
+                return false;
+            }
             hashed = !failed;
             if (hashed) {
                 Bulk<Fingerprint> first;
-                out.urls = idsFromFingerprints(items, allIds, &first, threads);
+                monitor.phase(progressShare * 0.6, progressShare * 0.75);
+                out.urls = idsFromFingerprints(items, allIds, &first, threads, &monitor);
+                if (monitor.stopSeen()) {
+                    return false;
+                }
                 out.urlWhere.resize(size_t(out.urls));
                 for (std::int32_t u = 0; u < out.urls; ++u) {
                     const std::int32_t e = std::int32_t(first[size_t(u)].tag);
@@ -138,7 +154,11 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
                     urlTexts[size_t(allBegin[size_t(e)] + j)] = urls.text(j);
                 }
             }
-            Ranking r = rankTexts(urlTexts, collation, threads);
+            monitor.phase(progressShare * 0.4, progressShare * 0.75);
+            Ranking r = rankTexts(urlTexts, collation, threads, &monitor);
+            if (monitor.stopSeen()) {
+                return false;
+            }
             allIds = std::move(r.rank);
             out.urls = r.classes;
             out.urlIdsInOrder = true;
@@ -162,8 +182,13 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
     }
     {
         Bulk<std::atomic<std::int32_t>> lines(static_cast<size_t>(out.urls));
-        parallelFor(entries, threads, [&](std::int64_t begin, std::int64_t end, int) {
+        monitor.phase(progressShare * 0.75, progressShare * 0.85);
+        parallelFor(entries, threads, [&](std::int64_t begin, std::int64_t end, int w) {
             for (std::int64_t e = begin; e < end; ++e) {
+                if (((e - begin) & 4095) == 0 &&
+                    monitor.tick(w, double(e - begin) / double(end - begin))) {
+                    return;
+                }
                 const std::int32_t nl =
                     out.entryLineBegin[size_t(e) + 1] - out.entryLineBegin[size_t(e)];
                 for (std::int32_t j = allBegin[size_t(e)]; j < allBegin[size_t(e) + 1]; ++j) {
@@ -188,9 +213,14 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
     out.urlId.resize(size_t(out.urlBegin.back()));
     out.sortedId.resize(out.urlId.size());
     out.sortedPos.resize(out.urlId.size());
-    parallelFor(entries, threads, [&](std::int64_t begin, std::int64_t end, int) {
+    monitor.phase(progressShare * 0.85, progressShare * 0.98);
+    parallelFor(entries, threads, [&](std::int64_t begin, std::int64_t end, int w) {
         Bulk<std::pair<std::int32_t, std::int32_t>> tmp;
         for (std::int64_t e = begin; e < end; ++e) {
+            if (((e - begin) & 4095) == 0 &&
+                monitor.tick(w, double(e - begin) / double(end - begin))) {
+                return;
+            }
             std::int32_t at = out.urlBegin[size_t(e)];
             for (std::int32_t j = allBegin[size_t(e)]; j < allBegin[size_t(e) + 1]; ++j) {
                 const std::int32_t u = allIds[size_t(j)];
@@ -212,6 +242,9 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
         }
     });
 
+    if (monitor.stopRequested()) {
+        return false;
+    }
     // Which URLs each line represents: only lines of repeated texts can miss some.
     out.lineFull.assign(size_t(n), 1);
     out.repBegin.assign(size_t(n), -1);

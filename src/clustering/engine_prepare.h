@@ -13,6 +13,7 @@
 
 #include "clustering/engine.h"
 #include "clustering/engine_memory.h"
+#include "clustering/engine_monitor.h"
 #include "core/collation.h"
 #include "search/serp_entry.h"
 
@@ -23,40 +24,6 @@
 #include <vector>
 
 namespace kelvara::engine_detail {
-
-// Progress and stop requests of one run. The stop callback is asked on the engine's own thread
-// only; other threads read the sticky flag.
-class Monitor {
-public:
-    Monitor(GroupingProgress& progress, const std::function<bool()>& stop, std::int32_t total)
-        : progress_(progress), stop_(stop), total_(total) {}
-
-    bool stopRequested() {
-        if (!stopped_.load(std::memory_order_relaxed) && stop_ && stop_()) {
-            stopped_.store(true, std::memory_order_relaxed);
-        }
-        return stopped_.load(std::memory_order_relaxed);
-    }
-    // For threads other than the engine's own.
-    bool stopSeen() const { return stopped_.load(std::memory_order_relaxed); }
-
-    // The main pass's share of the run in [0, 1]; the counter never goes back.
-    void advance(double fraction) {
-        const auto v = std::int32_t(double(total_) * std::clamp(fraction, 0.0, 1.0));
-        if (v > done_) {
-            done_ = v;
-            progress_.FSuccessIterations.store(v, std::memory_order_relaxed);
-        }
-    }
-    std::int32_t total() const { return total_; }
-
-private:
-    GroupingProgress& progress_;
-    const std::function<bool()>& stop_;
-    std::int32_t total_;
-    std::int32_t done_ = 0;
-    std::atomic<bool> stopped_{false};
-};
 
 struct Prepared {
     const WorkList* work = nullptr;

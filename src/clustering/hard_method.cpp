@@ -96,12 +96,15 @@ public:
                 return;
             }
             Bulk<std::atomic<std::uint8_t>>().swap(counters_);
-            radixSort(incidences_, [](const Incidence& x) { return x.hash; });
+            radixSort(
+                incidences_, [](const Incidence& x) { return x.hash; }, 64,
+                [this] { return monitor_.stopRequested(); });
         }
         monitor_.advance(progressFrom + span * 0.8);
         if (monitor_.stopRequested()) {
             return;
         }
+        monitor_.phase(progressFrom + span * 0.8, progressFrom + span * 0.9);
         collectCandidates();
         incidences_ = {};
         monitor_.advance(progressFrom + span * 0.9);
@@ -702,7 +705,7 @@ private:
                 keep(key);
             };
             for (std::int64_t q = begin; q < end; ++q) {
-                if (w != 0 ? monitor_.stopSeen() : ((q & 1023) == 0 && monitor_.stopRequested())) {
+                if ((q & 1023) == 0 && monitor_.tick(w, double(q - begin) / double(end - begin))) {
                     return;
                 }
                 const std::int64_t r = std::int64_t(byOwner[size_t(q)] >> 32);
@@ -784,6 +787,9 @@ private:
             arena.resize(room);
             size_t at = 0;
             for (size_t j = 0; j < used.size(); ++j) {
+                if ((j & 0xFFFF) == 0 && monitor_.stopRequested()) {
+                    return {};
+                }
                 const QStringView t = p_.urlText(used[j]);
                 offset[j] = std::uint32_t(at);
                 bool ascii = false;
@@ -806,7 +812,7 @@ private:
             }
         } else {
             // Hashed ids: every URL is ASCII with an exact key; rank them by their weights.
-            const Bulk<std::int32_t> r = rankBytes(arena, offset, length);
+            const Bulk<std::int32_t> r = rankBytes(arena, offset, length, &monitor_);
             for (size_t j = 0; j < used.size(); ++j) {
                 urlRank_[size_t(used[j])] = r[j];
             }
@@ -824,7 +830,7 @@ private:
                     which.push_back(used[j]);
                 }
             }
-            const Bulk<std::int32_t> r = rankBytes(arena, off2, len2);
+            const Bulk<std::int32_t> r = rankBytes(arena, off2, len2, &monitor_);
             for (size_t j = 0; j < which.size(); ++j) {
                 sepRank_[size_t(which[j])] = r[j];
             }
@@ -837,7 +843,13 @@ private:
         const size_t nc = all_.size();
         tuple_.assign(nc * size_t(k_), 0);
         plainKey_.assign(nc, 1);
+        if (monitor_.stopRequested()) {
+            return {};
+        }
         for (size_t j = 0; j < nc; ++j) {
+            if ((j & 0xFFFF) == 0 && monitor_.stopRequested()) {
+                return {};
+            }
             std::int32_t* key = keys_[size_t(all_[j].part)].data() + all_[j].keyAt;
             std::sort(key, key + k_, [&](std::int32_t a, std::int32_t b) {
                 return urlRank_[size_t(a)] < urlRank_[size_t(b)];
@@ -970,9 +982,14 @@ private:
             buckets[size_t(cand.size) - 1].push_back(Entry{cand.part, cand.memberAt});
         }
         Bulk<Member> queued;
+        std::uint64_t examined = 0;
         Bulk<Member> fresh;
         for (std::int32_t s = maxSize; s >= k_; --s) {
             for (size_t x = 0; x < buckets[size_t(s) - 1].size(); ++x) {
+                // Asked here too, so that a stop is obeyed soon; a stopped run is not shown.
+                if ((++examined & 4095) == 0 && monitor_.stopRequested()) {
+                    return;
+                }
                 const Entry en = buckets[size_t(s) - 1][x];
                 const Member* m =
                     en.part >= 0 ? members_[size_t(en.part)].data() + en.at : queued.data() + en.at;
@@ -1007,6 +1024,9 @@ private:
             placed_.assign(size_t(p_.classes), 0);
         }
         for (std::int32_t i = 0; i < p_.lines; ++i) {
+            if ((i & 0xFFFF) == 0 && monitor_.stopRequested()) {
+                return;
+            }
             if (!placed_[size_t(p_.lineClass[size_t(i)])]) {
                 groups.push_back(std::make_unique<QStringList>(QStringList{p_.text(i)}));
             }

@@ -39,7 +39,11 @@ public:
     Soft(const Prepared& p, int k, Monitor& monitor) : p_(p), k_(k), monitor_(monitor) {}
 
     void run(TStringListDynArray& groups, double progressFrom) {
-        buildPrefixIndex();
+        const double mainFrom = progressFrom + (1.0 - progressFrom) * 0.08;
+        monitor_.phase(progressFrom, mainFrom);
+        if (!buildPrefixIndex()) {
+            return;
+        }
         hot_.assign(p_.entries.size(), Hot{});
         for (size_t e = 0; e < hot_.size(); ++e) {
             Hot& h = hot_[e];
@@ -67,8 +71,12 @@ public:
             }
             line(i);
             if ((i & 1023) == 1023 || i + 1 == n) {
-                monitor_.advance(progressFrom + (1.0 - progressFrom) * double(i + 1) / double(n));
+                monitor_.advance(mainFrom + (1.0 - mainFrom) * double(i + 1) / double(n));
             }
+        }
+        // A stopped run is not shown: writing out its groups would only delay the stop.
+        if (monitor_.stopSeen()) {
+            return;
         }
         output(groups);
     }
@@ -84,12 +92,16 @@ private:
         bool operator<(const Candidate& o) const { return order < o.order; }
     };
 
-    void buildPrefixIndex() {
+    // False when a stop was requested meanwhile.
+    bool buildPrefixIndex() {
         const std::int32_t entries = std::int32_t(p_.entries.size());
         // Each entry's prefix: its first m - k + 1 shared URLs, rarest first.
         prefixBegin_.assign(size_t(entries) + 1, 0);
         Bulk<std::int32_t> tmp;
         for (std::int32_t e = 0; e < entries; ++e) {
+            if ((e & 16383) == 0 && monitor_.tick(0, 0.6 * double(e) / double(entries))) {
+                return false;
+            }
             const std::int32_t b = p_.urlBegin[size_t(e)];
             const std::int32_t m = p_.urlBegin[size_t(e) + 1] - b;
             if (m >= k_) {
@@ -117,6 +129,9 @@ private:
             }
         }
         std::partial_sum(listBegin_.begin(), listBegin_.end(), listBegin_.begin());
+        if (monitor_.tick(0, 0.7)) {
+            return false;
+        }
         list_.resize(size_t(listBegin_.back()));
         cursor_.assign(listBegin_.begin(), listBegin_.end() - 1);
         for (std::int32_t i = 0; i < p_.lines; ++i) {
@@ -136,6 +151,7 @@ private:
         rep_.assign(size_t(p_.urls), -1);
         exceptionBegin_.assign(size_t(p_.urls), 0);
         exceptionCount_.assign(size_t(p_.urls), 0);
+        return !monitor_.tick(0, 1.0);
     }
 
     // Overlap of the shared lists of two entries and the position (in ei's order) of the first
@@ -460,7 +476,8 @@ private:
         groups.resize(slots_.size());
         parallelFor(
             std::int64_t(slots_.size()), engineThreads(),
-            [&](std::int64_t begin, std::int64_t end, int) {
+            [&](std::int64_t begin, std::int64_t end, int w) {
+                (void)w;
                 Bulk<std::int32_t> order;
                 for (std::int64_t s = begin; s < end; ++s) {
                     const std::int32_t ref = slots_[size_t(s)];
