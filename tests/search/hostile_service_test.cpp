@@ -137,6 +137,14 @@ TEST(HostileService, CompressionBombFailsAtTheCap) {
     bomb.body = qCompress(head() + QByteArray(32 << 20, ' ') + tail(), 9).mid(4);
     bomb.contentEncoding = "deflate";
     expectConnectError(ask(service, bomb));
+
+    // The same body under a cap that holds it is an answer (without URLs): it is the cap, not
+    // the encoding, that fails the bomb.
+    CurlTransportOptions roomy = patientOptions();
+    roomy.maxBodyBytes = 64 << 20;
+    const Outcome o = ask(service, bomb, roomy);
+    EXPECT_EQ(o.status, ysSuccess);
+    EXPECT_FALSE(o.entry);
 }
 
 TEST(HostileService, TrickleAndSilenceEndAtTheTimeOuts) {
