@@ -199,11 +199,15 @@ ImportResult ImportCsv(const QString& path, ResultStore& store, const StampClock
                     "the file starts with a UTF-8 byte-order mark; the import reads it in the code "
                     "page %1")
                     .arg(QString::fromLatin1(codec.name()));
-        } else if (table.RowsCount() == 1 &&
-                   std::ranges::any_of(
-                       std::views::iota(0, table.ColumnsCount()),
-                       [&](std::int32_t c) { return table.cellView(c, 0).contains(u'\n'); })) {
-            result.hint = QStringLiteral("its lines end with LF alone; the import expects CR LF");
+        } else if (table.RowsCount() == 1) {
+            // A loop rather than ranges over iota: clang 14 with libstdc++ 12 rejects those.
+            for (std::int32_t c = 0; c < table.ColumnsCount(); ++c) {
+                if (table.cellView(c, 0).contains(u'\n')) {
+                    result.hint =
+                        QStringLiteral("its lines end with LF alone; the import expects CR LF");
+                    break;
+                }
+            }
         }
     }
     return result;
