@@ -71,7 +71,7 @@ struct PlatformFacts {
     QString executableDir;
     UiLanguage language = UiLanguage::English;
     QByteArray codePage = "windows-1252";
-    StampClock clock;
+    StampClock clock = systemClock();
     static PlatformFacts system();
 };
 

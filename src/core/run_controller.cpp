@@ -55,7 +55,7 @@ void RunController::StartYandexThreads() {
     for (TYandexThreadRec& slot : FYandexThreads) {
         slot.list = std::make_unique<FetchList>();
     }
-    const Stamp now = search_.clock ? search_.clock() : CurrentStamp();
+    const Stamp now = search_.clock();
     size_t j = 0;
     for (const QString& line : request_.lines) {
         qsizetype at = -1;
@@ -135,12 +135,10 @@ void RunController::StopYandexThreads() {
             if (!line.entry) {
                 continue;
             }
-            TSerpEntry* entry = line.entry.get();
-            if (FGlobalList.add(line.text, std::move(line.entry)).inserted) {
-                FWorkList.push_back({line.text, entry});
-            } else {
-                // The same query twice in one run: the store keeps its first answer.
-                FWorkList.push_back({line.text, entry});
+            FWorkList.push_back({line.text, line.entry.get()});
+            // The same query twice in one run: the store keeps its first answer, and the refused
+            // entry serves this run only.
+            if (!FGlobalList.add(line.text, std::move(line.entry)).inserted) {
                 runEntries_.push_back(std::move(line.entry));
             }
         }

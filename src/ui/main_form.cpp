@@ -135,7 +135,7 @@ void TfrmMainForm::FormCreate() {
     }
     ui->cbRegion->setCurrentIndex(-1);
     LoadSettings(*FCfg, *this);
-    const Stamp now = env_.platform.clock ? env_.platform.clock() : CurrentStamp();
+    const Stamp now = env_.platform.clock();
     if (auto err = LoadCache(FGlobalList, path("cache.txt"), now, codec_)) {
         problems << err->message();
     }
@@ -271,8 +271,7 @@ void TfrmMainForm::importAndRun(const QString& file) {
 
 bool TfrmMainForm::importFile(const QString& file) {
     ui->Memo1->clear();
-    const ImportResult r = kelvara::ImportCsv(
-        file, FGlobalList, env_.platform.clock ? env_.platform.clock : systemClock(), codec_);
+    const ImportResult r = kelvara::ImportCsv(file, FGlobalList, env_.platform.clock, codec_);
     if (r.error) {
         Dialogs::error(this, r.error->message());
         return false;
