@@ -76,7 +76,7 @@ ProfileFile::ProfileFile(QString path, AnsiCodec codec)
 
 std::optional<FileError> ProfileFile::load() {
     lines_.clear();
-    ReadResult r = readWholeFile(path_);
+    ReadResult r = readWholeFile(path_, kSmallFileReadLimit);
     if (r.missing) {
         return std::nullopt;
     }

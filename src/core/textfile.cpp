@@ -6,6 +6,7 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <map>
@@ -186,7 +187,18 @@ QString FileError::message() const {
     return QStringLiteral("Cannot %1 the file \"%2\": %3").arg(verb, path, reason);
 }
 
-ReadResult readWholeFile(const QString& path) {
+namespace {
+
+QString sizeText(qint64 bytes) {
+    if (bytes >= (qint64(1) << 20) && bytes % (qint64(1) << 20) == 0) {
+        return QStringLiteral("%1 MiB").arg(bytes >> 20);
+    }
+    return QStringLiteral("%1 bytes").arg(bytes);
+}
+
+}  // namespace
+
+ReadResult readWholeFile(const QString& path, qint64 limit) {
     ReadResult r;
     QFileInfo info(path);
     if (!info.exists()) {
@@ -202,10 +214,38 @@ ReadResult readWholeFile(const QString& path) {
         r.error = FileError{path, f.errorString(), QStringLiteral("read")};
         return r;
     }
-    r.bytes = f.readAll();
-    if (f.error() != QFileDevice::NoError) {
-        r.error = FileError{path, f.errorString(), QStringLiteral("read")};
-        r.bytes.clear();
+    const auto tooLarge = [&] {
+        r.error = FileError{path, QStringLiteral("it holds more than %1").arg(sizeText(limit)),
+                            QStringLiteral("read")};
+        r.bytes = QByteArray();
+    };
+    if (!f.isSequential() && f.size() > limit) {
+        tooLarge();
+        return r;
+    }
+    // Read in pieces: a device or a pipe has no size, and a file may grow while it is read.
+    constexpr qint64 kPiece = qint64(1) << 20;
+    if (!f.isSequential()) {
+        r.bytes.reserve(qsizetype(f.size()));
+    }
+    for (;;) {
+        const qint64 room = std::min(kPiece, limit + 1 - qint64(r.bytes.size()));
+        const qsizetype at = r.bytes.size();
+        r.bytes.resize(at + qsizetype(room));
+        const qint64 got = f.read(r.bytes.data() + at, room);
+        if (got < 0) {
+            r.error = FileError{path, f.errorString(), QStringLiteral("read")};
+            r.bytes = QByteArray();
+            return r;
+        }
+        r.bytes.resize(at + qsizetype(got));
+        if (qint64(r.bytes.size()) > limit) {
+            tooLarge();
+            return r;
+        }
+        if (got == 0) {  // the end: reads from a pipe wait for the writer
+            break;
+        }
     }
     return r;
 }

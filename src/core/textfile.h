@@ -69,12 +69,16 @@ struct FileError {
 };
 
 // Reads a whole file. A missing file is reported as such, so callers can treat it as normal.
+// A file, pipe or device that holds more than `limit` bytes is an error, so a path that names
+// /dev/zero or a runaway log cannot take all memory; what was read is dropped then.
 struct ReadResult {
     QByteArray bytes;
     bool missing = false;
     std::optional<FileError> error;
 };
-ReadResult readWholeFile(const QString& path);
+inline constexpr qint64 kDefaultReadLimit = qint64(2) << 30;     // 2 GiB
+inline constexpr qint64 kSmallFileReadLimit = qint64(16) << 20;  // settings, regions: 16 MiB
+ReadResult readWholeFile(const QString& path, qint64 limit = kDefaultReadLimit);
 
 enum class Fallback {
     None,        // characters outside the code page are written as "?"

@@ -56,7 +56,7 @@ std::vector<RegionItem> parseRegions(QStringView text) {
 
 RegionsResult LoadRegions(const QString& path, const AnsiCodec& codec) {
     RegionsResult r;
-    ReadResult file = readWholeFile(path);
+    ReadResult file = readWholeFile(path, kSmallFileReadLimit);
     if (file.missing) {
         r.error =
             FileError{path, QStringLiteral("the file does not exist"), QStringLiteral("read")};

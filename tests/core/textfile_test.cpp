@@ -6,6 +6,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+
+#include <csignal>
+#include <thread>
+
+#include <pthread.h>
+#include <sys/stat.h>
 
 using namespace kelvara;
 
@@ -121,4 +128,49 @@ TEST(TextFile, ReadReportsMissingSeparately) {
     EXPECT_TRUE(folder.error);
     const ReadResult ok = readWholeFile(dir.write(u"f"_qs, "abc"));
     EXPECT_EQ(ok.bytes, QByteArray("abc"));
+}
+
+// Whatever the path names, a read takes at most the limit: a file over it, a device that never
+// ends and a pipe that brings more are refused with the file's name; a pipe within it is read
+// through to the writer's end, in pieces.
+TEST(TextFile, ReadStopsAtTheLimit) {
+    test::TempDir dir;
+    const QString file = dir.write(u"f"_qs, QByteArray(1000, 'x'));
+    EXPECT_EQ(readWholeFile(file, 1000).bytes.size(), 1000);
+    const ReadResult over = readWholeFile(file, 999);
+    ASSERT_TRUE(over.error);
+    EXPECT_TRUE(over.bytes.isEmpty());
+    EXPECT_TRUE(over.error->message().contains(file));
+    EXPECT_TRUE(over.error->reason.contains(u"999 bytes"_qs)) << over.error->reason.toStdString();
+
+    if (QFileInfo::exists(u"/dev/zero"_qs)) {
+        const ReadResult zero = readWholeFile(u"/dev/zero"_qs, qint64(3) << 20);
+        ASSERT_TRUE(zero.error);
+        EXPECT_TRUE(zero.error->reason.contains(u"3 MiB"_qs)) << zero.error->reason.toStdString();
+        EXPECT_TRUE(zero.bytes.isEmpty());
+    }
+
+    const QString fifo = dir.path(u"pipe"_qs);
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QByteArray body(qsizetype(5) << 20, 'p');
+    for (const qint64 limit : {qint64(5) << 20, (qint64(5) << 20) - 1}) {
+        std::thread writer([&] {
+            sigset_t pipe;  // a write after the reader left fails instead of ending the tests
+            sigemptyset(&pipe);
+            sigaddset(&pipe, SIGPIPE);
+            pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+            QFile w(fifo);
+            if (w.open(QIODevice::WriteOnly)) {
+                w.write(body);  // a refusing reader closes early: the rest fails, as it should
+            }
+        });
+        const ReadResult piped = readWholeFile(fifo, limit);
+        writer.join();
+        if (limit == body.size()) {
+            EXPECT_FALSE(piped.error);
+            EXPECT_EQ(piped.bytes, body);
+        } else {
+            EXPECT_TRUE(piped.error);
+        }
+    }
 }

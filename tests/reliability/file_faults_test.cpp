@@ -8,6 +8,7 @@
 #include "core/profile_file.h"
 #include "reliability/fault_folders.h"
 #include "search/cache.h"
+#include "search/regions.h"
 #include "support/temp_dir.h"
 #include "table/csv_export.h"
 
@@ -214,6 +215,25 @@ TEST(FileFaults, DirectoryWhereTheFileShouldBe) {
     expectClearError(cfg.load(), iniPath);
     EXPECT_EQ(cfg.readInteger(u"CONFIG", u"Region", 213), 213);
     expectWritableElsewhere(files, store);
+}
+
+// Settings and regions read from a device that never ends (a path someone pointed at /dev/zero):
+// refused at their limit with the file's name; the defaults stand and the program goes on.
+TEST(FileFaults, EndlessDeviceIsRefusedWhenRead) {
+    if (!QFileInfo::exists(u"/dev/zero"_qs)) {
+        GTEST_SKIP() << "no /dev/zero";
+    }
+    TempDir dir;
+    const QString iniPath = dir.path(u"settings.ini"_qs);
+    const QString regionsPath = dir.path(u"regions.txt"_qs);
+    ASSERT_TRUE(QFile::link(u"/dev/zero"_qs, iniPath));
+    ASSERT_TRUE(QFile::link(u"/dev/zero"_qs, regionsPath));
+    ProfileFile cfg(iniPath, kCodec);
+    expectClearError(cfg.load(), iniPath);
+    EXPECT_EQ(cfg.readInteger(u"CONFIG", u"Region", 213), 213);
+    const RegionsResult regions = LoadRegions(regionsPath, kCodec);
+    expectClearError(regions.error, regionsPath);
+    EXPECT_TRUE(regions.items.empty());
 }
 
 // A folder in the path that is a regular file: no one, root included, can create a file there.
