@@ -3,7 +3,9 @@
 // Memory for the engine's large arrays. Fresh memory costs a fault per page on first touch, and
 // arrays read in random order cost an address-translation miss per access; both are dear on some
 // machines (virtual ones especially). Large arrays are therefore mapped with huge pages where the
-// system allows it, and with their pages filled in one go.
+// system allows it. Their pages come as the work touches them, not all at once when they are
+// mapped: on a virtual machine whose host hands out memory lazily, filling a few hundred
+// megabytes can take half a second, which no stop request could interrupt.
 
 #include <algorithm>
 #include <cstddef>
@@ -53,10 +55,6 @@ inline void* map(std::size_t bytes) {
     void* p = reinterpret_cast<void*>(aligned);
 #if defined(MADV_HUGEPAGE)
     madvise(p, size, MADV_HUGEPAGE);
-#endif
-#if defined(MADV_POPULATE_WRITE)
-    // Where the system cannot fill them at once, the pages come as they are touched.
-    (void)madvise(p, size, MADV_POPULATE_WRITE);
 #endif
     return p;
 }

@@ -384,7 +384,7 @@ struct KeyTable {
 };
 
 KeyTable buildKeys(std::span<const QStringView> texts, const OrderKeys& keys, int threads,
-                   Monitor* monitor) {
+                   Monitor* monitor, int firstWorker) {
     KeyTable t;
     const size_t n = texts.size();
     t.offset.resize(n);
@@ -405,7 +405,7 @@ KeyTable buildKeys(std::span<const QStringView> texts, const OrderKeys& keys, in
         size_t used = 0;
         for (std::int64_t i = begin; i < end; ++i) {
             if (monitor && ((i - begin) & 4095) == 0 &&
-                monitor->tick(w, 0.5 * double(i - begin) / double(end - begin))) {
+                monitor->tick(firstWorker + w, 0.5 * double(i - begin) / double(end - begin))) {
                 return;
             }
             if (i + 16 < end) {
@@ -457,7 +457,7 @@ std::uint64_t bigEndian(const char* p, std::uint32_t n) {
 }  // namespace
 
 Ranking rankTexts(std::span<const QStringView> texts, const Collation& collation, int threads,
-                  Monitor* monitor) {
+                  Monitor* monitor, int firstWorker) {
     Ranking out;
     const size_t n = texts.size();
     out.rank.assign(n, 0);
@@ -466,8 +466,8 @@ Ranking rankTexts(std::span<const QStringView> texts, const Collation& collation
     }
     threads = std::max(1, threads);
     const OrderKeys& keys = OrderKeys::of(collation);
-    const KeyTable table = buildKeys(texts, keys, threads, monitor);
-    auto stopped = [&](double done) { return monitor && monitor->tick(0, done); };
+    const KeyTable table = buildKeys(texts, keys, threads, monitor, firstWorker);
+    auto stopped = [&](double done) { return monitor && monitor->tick(firstWorker, done); };
     if (stopped(0.5)) {
         return out;
     }

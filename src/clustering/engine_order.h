@@ -84,9 +84,11 @@ struct Ranking {
 };
 //
 // With a monitor, the work moves its counter (as the current phase) and ends early on a stop
-// request; the result is then of no use (the caller checks monitor->stopSeen()).
+// request; the result is then of no use (the caller checks monitor->stopSeen()). `firstWorker`
+// is the monitor's worker number of the calling thread: other than 0 when the ranking runs beside
+// the engine's own thread, which then alone moves the counter and asks for stop requests.
 Ranking rankTexts(std::span<const QStringView> texts, const Collation& collation, int threads = 2,
-                  Monitor* monitor = nullptr);
+                  Monitor* monitor = nullptr, int firstWorker = 0);
 
 // Ids for texts under collation equality (not in collation order), found by fingerprints of
 // their keys. Not ok when some text has no key that decides equality (then rank the texts).

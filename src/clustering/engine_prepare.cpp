@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <exception>
 #include <numeric>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -57,28 +59,22 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
         return false;
     }
 
-    // Text classes.
-    {
-        Bulk<QStringView> texts(static_cast<size_t>(n));
-        for (std::int32_t i = 0; i < n; ++i) {
-            texts[size_t(i)] = work[size_t(i)].text;
-        }
-        monitor.phase(progressShare * 0.02, progressShare * 0.3);
-        Ranking r = rankTexts(texts, collation, threads, &monitor);
-        if (monitor.stopSeen()) {
-            return false;
-        }
-        out.lineClass = std::move(r.rank);
-        out.classes = r.classes;
-        out.classLines.assign(size_t(out.classes), 0);
-        for (std::int32_t c : out.lineClass) {
-            ++out.classLines[size_t(c)];
-        }
+    // Text classes, beside the URL ids: the ranking is mostly serial work, so it takes one core
+    // while the URL steps run on the others (and on the engine's own thread, which alone moves
+    // the counter and asks for stop requests).
+    Bulk<QStringView> texts(static_cast<size_t>(n));
+    for (std::int32_t i = 0; i < n; ++i) {
+        texts[size_t(i)] = work[size_t(i)].text;
     }
-    monitor.advance(progressShare * 0.35);
-    if (monitor.stopRequested()) {
-        return false;
-    }
+    Ranking textRanking;
+    std::exception_ptr textError;
+    std::jthread textSide([&] {
+        try {
+            textRanking = rankTexts(texts, collation, 1, &monitor, threads);
+        } catch (...) {
+            textError = std::current_exception();
+        }
+    });
 
     // URL ids: by fingerprints of their keys where keys decide equality, else by ranking (which
     // also orders them).
@@ -96,7 +92,7 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
             Bulk<Fingerprint> items(occurrences);
             std::atomic<bool> failed{false};
             const std::uint64_t seed = freshSeed();
-            monitor.phase(progressShare * 0.35, progressShare * 0.6);
+            monitor.phase(progressShare * 0.02, progressShare * 0.5);
             parallelFor(entries, threads, [&](std::int64_t begin, std::int64_t end, int w) {
                 // The texts lie scattered over the heap: ask for the next ones early.
                 for (std::int64_t e = begin; e < end; ++e) {
@@ -133,7 +129,7 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
             hashed = !failed;
             if (hashed) {
                 Bulk<Fingerprint> first;
-                monitor.phase(progressShare * 0.6, progressShare * 0.75);
+                monitor.phase(progressShare * 0.5, progressShare * 0.75);
                 out.urls = idsFromFingerprints(items, allIds, &first, threads, &monitor);
                 if (monitor.stopSeen()) {
                     return false;
@@ -154,7 +150,7 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
                     urlTexts[size_t(allBegin[size_t(e)] + j)] = urls.text(j);
                 }
             }
-            monitor.phase(progressShare * 0.4, progressShare * 0.75);
+            monitor.phase(progressShare * 0.02, progressShare * 0.75);
             Ranking r = rankTexts(urlTexts, collation, threads, &monitor);
             if (monitor.stopSeen()) {
                 return false;
@@ -164,10 +160,20 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
             out.urlIdsInOrder = true;
         }
     }
-    monitor.advance(progressShare * 0.75);
+    textSide.join();
+    if (textError) {
+        std::rethrow_exception(textError);
+    }
     if (monitor.stopRequested()) {
         return false;
     }
+    out.lineClass = std::move(textRanking.rank);
+    out.classes = textRanking.classes;
+    out.classLines.assign(size_t(out.classes), 0);
+    for (std::int32_t c : out.lineClass) {
+        ++out.classLines[size_t(c)];
+    }
+    monitor.advance(progressShare * 0.75);
 
     if (out.urlIdsInOrder) {
         out.urlWhere.assign(size_t(out.urls), {-1, -1});
@@ -201,7 +207,6 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
             out.urlLines[size_t(u)] = lines[size_t(u)].load(std::memory_order_relaxed);
         }
     }
-    // Each entry's shared URLs, in its own order and sorted by id.
     out.urlBegin.assign(size_t(entries) + 1, 0);
     for (std::int32_t e = 0; e < entries; ++e) {
         std::int32_t m = 0;

@@ -95,59 +95,97 @@ private:
     // False when a stop was requested meanwhile.
     bool buildPrefixIndex() {
         const std::int32_t entries = std::int32_t(p_.entries.size());
+        const int threads = engineThreads();
         // Each entry's prefix: its first m - k + 1 shared URLs, rarest first.
         prefixBegin_.assign(size_t(entries) + 1, 0);
-        Bulk<std::int32_t> tmp;
         for (std::int32_t e = 0; e < entries; ++e) {
-            if ((e & 16383) == 0 && monitor_.tick(0, 0.6 * double(e) / double(entries))) {
-                return false;
-            }
-            const std::int32_t b = p_.urlBegin[size_t(e)];
-            const std::int32_t m = p_.urlBegin[size_t(e) + 1] - b;
-            if (m >= k_) {
-                tmp.assign(p_.sortedId.begin() + b, p_.sortedId.begin() + b + m);
-                const auto rarer = [&](std::int32_t a, std::int32_t c) {
-                    const std::int32_t fa = p_.urlLines[size_t(a)];
-                    const std::int32_t fc = p_.urlLines[size_t(c)];
-                    return fa != fc ? fa < fc : a < c;
-                };
-                const std::int32_t len = m - k_ + 1;
-                std::partial_sort(tmp.begin(), tmp.begin() + len, tmp.end(), rarer);
-                prefix_.insert(prefix_.end(), tmp.begin(), tmp.begin() + len);
-            }
-            prefixBegin_[size_t(e) + 1] = std::int32_t(prefix_.size());
+            const std::int32_t m = p_.urlBegin[size_t(e) + 1] - p_.urlBegin[size_t(e)];
+            prefixBegin_[size_t(e) + 1] = prefixBegin_[size_t(e)] + (m >= k_ ? m - k_ + 1 : 0);
         }
-        // The lines listed under each URL, in work order.
-        listBegin_.assign(size_t(p_.urls) + 1, 0);
-        for (std::int32_t i = 0; i < p_.lines; ++i) {
+        prefix_.resize(size_t(prefixBegin_.back()));
+        const auto rarer = [&](std::int32_t a, std::int32_t c) {
+            const std::int32_t fa = p_.urlLines[size_t(a)];
+            const std::int32_t fc = p_.urlLines[size_t(c)];
+            return fa != fc ? fa < fc : a < c;
+        };
+        parallelFor(entries, threads, [&](std::int64_t begin, std::int64_t end, int w) {
+            for (std::int64_t e = begin; e < end; ++e) {
+                if (((e - begin) & 16383) == 0 &&
+                    monitor_.tick(w, 0.5 * double(e - begin) / double(end - begin))) {
+                    return;
+                }
+                const std::int32_t b = p_.urlBegin[size_t(e)];
+                const std::int32_t m = p_.urlBegin[size_t(e) + 1] - b;
+                if (m >= k_) {
+                    std::partial_sort_copy(p_.sortedId.begin() + b, p_.sortedId.begin() + b + m,
+                                           prefix_.begin() + prefixBegin_[size_t(e)],
+                                           prefix_.begin() + prefixBegin_[size_t(e) + 1], rarer);
+                }
+            }
+        });
+        if (monitor_.tick(0, 0.5)) {
+            return false;
+        }
+        // The lines listed under each URL, in work order: counted and placed per range of lines,
+        // each range's part of a URL's list following the earlier ranges' parts.
+        const std::int32_t n = p_.lines;
+        const int chunks = std::max(1, threads);
+        auto chunkBegin = [&](int c) { return std::int32_t(std::int64_t(n) * c / chunks); };
+        auto prefixOf = [&](std::int32_t i, auto&& f) {
             const std::int32_t e = p_.lineEntry[size_t(i)];
             if (e >= 0) {
                 for (std::int32_t j = prefixBegin_[size_t(e)]; j < prefixBegin_[size_t(e) + 1];
                      ++j) {
-                    ++listBegin_[size_t(prefix_[size_t(j)]) + 1];
+                    f(prefix_[size_t(j)]);
                 }
             }
+        };
+        Bulk<Bulk<std::int32_t>> at(static_cast<size_t>(chunks));
+        parallelParts(chunks, threads, [&](std::int64_t begin, std::int64_t end, int) {
+            for (std::int64_t c = begin; c < end; ++c) {
+                Bulk<std::int32_t>& count = at[size_t(c)];
+                count.assign(size_t(p_.urls), 0);
+                for (std::int32_t i = chunkBegin(int(c)); i < chunkBegin(int(c) + 1); ++i) {
+                    prefixOf(i, [&](std::int32_t u) { ++count[size_t(u)]; });
+                }
+            }
+        });
+        if (monitor_.tick(0, 0.65)) {
+            return false;
         }
-        std::partial_sum(listBegin_.begin(), listBegin_.end(), listBegin_.begin());
-        if (monitor_.tick(0, 0.7)) {
+        listBegin_.assign(size_t(p_.urls) + 1, 0);
+        for (std::int32_t u = 0; u < p_.urls; ++u) {
+            std::int32_t sum = listBegin_[size_t(u)];
+            for (int c = 0; c < chunks; ++c) {
+                const std::int32_t cnt = at[size_t(c)][size_t(u)];
+                at[size_t(c)][size_t(u)] = sum;
+                sum += cnt;
+            }
+            listBegin_[size_t(u) + 1] = sum;
+        }
+        if (monitor_.tick(0, 0.75)) {
             return false;
         }
         list_.resize(size_t(listBegin_.back()));
-        cursor_.assign(listBegin_.begin(), listBegin_.end() - 1);
-        for (std::int32_t i = 0; i < p_.lines; ++i) {
-            const std::int32_t e = p_.lineEntry[size_t(i)];
-            if (e >= 0) {
-                for (std::int32_t j = prefixBegin_[size_t(e)]; j < prefixBegin_[size_t(e) + 1];
-                     ++j) {
-                    list_[size_t(cursor_[size_t(prefix_[size_t(j)])]++)] = i;
+        listEntry_.resize(list_.size());
+        parallelParts(chunks, threads, [&](std::int64_t begin, std::int64_t end, int) {
+            for (std::int64_t c = begin; c < end; ++c) {
+                Bulk<std::int32_t>& next = at[size_t(c)];
+                for (std::int32_t i = chunkBegin(int(c)); i < chunkBegin(int(c) + 1); ++i) {
+                    const std::int32_t e = p_.lineEntry[size_t(i)];
+                    prefixOf(i, [&](std::int32_t u) {
+                        const std::int32_t x = next[size_t(u)]++;
+                        list_[size_t(x)] = i;
+                        listEntry_[size_t(x)] = e;
+                    });
                 }
             }
+        });
+        at = {};
+        if (monitor_.tick(0, 0.9)) {
+            return false;
         }
         cursor_.assign(listBegin_.begin(), listBegin_.end() - 1);
-        listEntry_.resize(list_.size());
-        for (size_t x = 0; x < list_.size(); ++x) {
-            listEntry_[x] = p_.lineEntry[size_t(list_[x])];
-        }
         rep_.assign(size_t(p_.urls), -1);
         exceptionBegin_.assign(size_t(p_.urls), 0);
         exceptionCount_.assign(size_t(p_.urls), 0);
