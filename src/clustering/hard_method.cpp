@@ -774,36 +774,61 @@ private:
         const std::uint8_t sep = table.usable() ? table.classOf(u'|') : OrderKeys::kUnknown;
         const bool canSplit =
             table.usable() && table.asciiExact() && sep != 0 && sep != OrderKeys::kUnknown;
-        // The weights of each used URL (ASCII ones with keys), one after the other.
+        // The weights of each used URL (ASCII ones with keys), one after the other. The texts lie
+        // scattered over the heap, so both cores read them, asking for the next ones early.
         Bulk<char> arena;
         Bulk<std::uint32_t> offset(used.size(), 0);
         Bulk<std::uint32_t> length(used.size(), 0);
         Bulk<std::uint8_t> simple(used.size(), 0);
         {
+            Bulk<QStringView> texts(used.size());
+            const std::int64_t nu = std::int64_t(used.size());
+            parallelFor(nu, threads_, [&](std::int64_t begin, std::int64_t end, int w) {
+                for (std::int64_t j = begin; j < end; ++j) {
+                    if (((j - begin) & 0xFFFF) == 0 && monitor_.tick(w, 0)) {
+                        return;
+                    }
+                    if (j + 8 < end) {
+                        const auto [e, pos] = p_.urlWhere[size_t(used[size_t(j + 8)])];
+                        __builtin_prefetch(p_.entries[size_t(e)]);
+                    }
+                    texts[size_t(j)] = p_.urlText(used[size_t(j)]);
+                }
+            });
+            if (monitor_.stopRequested()) {
+                return {};
+            }
             size_t room = 0;
-            for (std::int32_t u : used) {
-                room += size_t(p_.urlText(u).size()) + 1;
+            for (size_t j = 0; j < used.size(); ++j) {
+                offset[j] = std::uint32_t(room);
+                room += size_t(texts[j].size()) + 1;
             }
             arena.resize(room);
-            size_t at = 0;
-            for (size_t j = 0; j < used.size(); ++j) {
-                if ((j & 0xFFFF) == 0 && monitor_.stopRequested()) {
-                    return {};
+            parallelFor(nu, threads_, [&](std::int64_t begin, std::int64_t end, int w) {
+                for (std::int64_t j = begin; j < end; ++j) {
+                    if (((j - begin) & 0xFFFF) == 0 && monitor_.tick(w, 0)) {
+                        return;
+                    }
+                    if (j + 8 < end) {
+                        __builtin_prefetch(texts[size_t(j + 8)].utf16());
+                    }
+                    const size_t at = offset[size_t(j)];
+                    bool ascii = false;
+                    const int n =
+                        table.usable()
+                            ? table.fold(texts[size_t(j)],
+                                         reinterpret_cast<std::uint8_t*>(arena.data() + at), &ascii)
+                            : -1;
+                    if (n < 0 || !ascii) {
+                        continue;
+                    }
+                    length[size_t(j)] = std::uint32_t(n);
+                    simple[size_t(j)] =
+                        canSplit && std::memchr(arena.data() + at, char(sep), size_t(n)) == nullptr;
                 }
-                const QStringView t = p_.urlText(used[j]);
-                offset[j] = std::uint32_t(at);
-                bool ascii = false;
-                const int n =
-                    table.usable()
-                        ? table.fold(t, reinterpret_cast<std::uint8_t*>(arena.data() + at), &ascii)
-                        : -1;
-                if (n < 0 || !ascii) {
-                    continue;
-                }
-                length[j] = std::uint32_t(n);
-                simple[j] =
-                    canSplit && std::memchr(arena.data() + at, char(sep), size_t(n)) == nullptr;
-                at += size_t(n) + 1;
+            });
+            if (monitor_.stopRequested()) {
+                return {};
             }
         }
         if (p_.urlIdsInOrder) {
