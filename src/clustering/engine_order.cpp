@@ -365,7 +365,9 @@ namespace {
 
 // Keys of many texts in one arena.
 struct KeyTable {
-    Bulk<Bulk<char>> arenas;     // one per worker
+    // One per worker; left unset when made (zeroing it first would be a long step that no stop
+    // request interrupts), every byte that is read is written before.
+    Bulk<std::unique_ptr<char[]>> arenas;
     Bulk<std::uint32_t> offset;  // into the worker's arena
     Bulk<std::uint32_t> size;
     Bulk<std::uint8_t> arena;  // which arena; 0xFF: no key
@@ -375,7 +377,7 @@ struct KeyTable {
         KeyedText k;
         k.text = texts[i];
         if (arena[i] != 0xFF) {
-            k.key = arenas[arena[i]].data() + offset[i];
+            k.key = arenas[arena[i]].get() + offset[i];
             k.keySize = size[i];
             k.ascii = exactAscii[i] != 0;
         }
@@ -396,12 +398,12 @@ KeyTable buildKeys(std::span<const QStringView> texts, const OrderKeys& keys, in
         return t;
     }
     parallelFor(std::int64_t(n), threads, [&](std::int64_t begin, std::int64_t end, int w) {
-        Bulk<char>& out = t.arenas[size_t(w)];
         size_t room = 0;
         for (std::int64_t i = begin; i < end; ++i) {
             room += size_t(texts[size_t(i)].size()) + 1;
         }
-        out.resize(room);
+        t.arenas[size_t(w)] = std::make_unique_for_overwrite<char[]>(room);
+        char* out = t.arenas[size_t(w)].get();
         size_t used = 0;
         for (std::int64_t i = begin; i < end; ++i) {
             if (monitor && ((i - begin) & 4095) == 0 &&
@@ -422,7 +424,7 @@ KeyTable buildKeys(std::span<const QStringView> texts, const OrderKeys& keys, in
             out[used] = '\x01';
             bool ascii = false;
             const int len =
-                keys.fold(text, reinterpret_cast<std::uint8_t*>(out.data() + used + 1), &ascii);
+                keys.fold(text, reinterpret_cast<std::uint8_t*>(out + used + 1), &ascii);
             if (len < 0) {
                 continue;
             }
@@ -503,11 +505,13 @@ Ranking rankTexts(std::span<const QStringView> texts, const Collation& collation
         return compareKeyed(table.keyed(texts, a.index), table.keyed(texts, b.index), collation);
     };
     auto less = [&](const Item& a, const Item& b) { return compareItems(a, b) < 0; };
-    radixSort(keyed, [](const Item& x) { return x.p1; });
+    radixSort(
+        keyed, [](const Item& x) { return x.p1; }, 64, [&] { return stopped(0.5); });
     if (stopped(0.6)) {
         return out;
     }
-    radixSort(keyed, [](const Item& x) { return x.p0; });
+    radixSort(
+        keyed, [](const Item& x) { return x.p0; }, 64, [&] { return stopped(0.6); });
     if (stopped(0.7)) {
         return out;
     }
@@ -665,7 +669,13 @@ std::int32_t idsFromFingerprints(Bulk<Fingerprint>& items, Bulk<std::int32_t>& i
         }
     });
     // Ids within each part; `local` holds each item's id within its part for now.
-    Bulk<std::int32_t> local(n);
+    // Left unset when made: every item gets its id below, and zeroing this much memory first
+    // would be a long step that no stop request can interrupt.
+    struct LocalId {
+        LocalId() {}
+        std::int32_t v;
+    };
+    Bulk<LocalId> local(n);
     Bulk<std::int32_t> partIds(kParts + 1, 0);
     if (stopped(0, 0.5)) {
         return 0;
@@ -698,7 +708,7 @@ std::int32_t idsFromFingerprints(Bulk<Fingerprint>& items, Bulk<std::int32_t>& i
                 if (table[at].id < 0) {
                     table[at] = Slot{f.h1, f.h2, next++};
                 }
-                local[j] = table[at].id;
+                local[j].v = table[at].id;
             }
             partIds[size_t(part) + 1] = next;
         }
@@ -708,7 +718,7 @@ std::int32_t idsFromFingerprints(Bulk<Fingerprint>& items, Bulk<std::int32_t>& i
     }
     const std::int32_t count = partIds[kParts];
     if (firstOfId) {
-        firstOfId->assign(size_t(count), Fingerprint{0, 0, 0xFFFFFFFFu, 0});
+        firstOfId->resize(size_t(count));  // each part sets its own ids' entries below
     }
     if (stopped(0, 0.8)) {
         return 0;
@@ -718,8 +728,13 @@ std::int32_t idsFromFingerprints(Bulk<Fingerprint>& items, Bulk<std::int32_t>& i
             if (stopped(w, 0.8 + 0.2 * double(part - begin) / double(end - begin))) {
                 return;
             }
+            if (firstOfId) {
+                std::fill(firstOfId->begin() + partIds[size_t(part)],
+                          firstOfId->begin() + partIds[size_t(part) + 1],
+                          Fingerprint{0, 0, 0xFFFFFFFFu, 0});
+            }
             for (size_t j = partBegin[size_t(part)]; j < partBegin[size_t(part) + 1]; ++j) {
-                const std::int32_t id = partIds[size_t(part)] + local[j];
+                const std::int32_t id = partIds[size_t(part)] + local[j].v;
                 idOfIndex[parted[j].index] = id;
                 if (firstOfId && parted[j].index < (*firstOfId)[size_t(id)].index) {
                     (*firstOfId)[size_t(id)] = parted[j];

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <exception>
 #include <numeric>
 #include <thread>
@@ -68,12 +69,14 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
     }
     Ranking textRanking;
     std::exception_ptr textError;
+    std::atomic<bool> textDone{false};
     std::jthread textSide([&] {
         try {
             textRanking = rankTexts(texts, collation, 1, &monitor, threads);
         } catch (...) {
             textError = std::current_exception();
         }
+        textDone.store(true, std::memory_order_release);
     });
 
     // URL ids: by fingerprints of their keys where keys decide equality, else by ranking (which
@@ -136,6 +139,9 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
                 }
                 out.urlWhere.resize(size_t(out.urls));
                 for (std::int32_t u = 0; u < out.urls; ++u) {
+                    if ((u & 0xFFFF) == 0 && monitor.stopRequested()) {
+                        return false;
+                    }
                     const std::int32_t e = std::int32_t(first[size_t(u)].tag);
                     out.urlWhere[size_t(u)] = {
                         e, std::int32_t(first[size_t(u)].index) - allBegin[size_t(e)]};
@@ -159,6 +165,10 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
             out.urls = r.classes;
             out.urlIdsInOrder = true;
         }
+    }
+    // The ranking sees a stop request only when this thread asks for one: ask while waiting.
+    while (!textDone.load(std::memory_order_acquire) && !monitor.stopRequested()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     textSide.join();
     if (textError) {
@@ -208,13 +218,22 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
         }
     }
     out.urlBegin.assign(size_t(entries) + 1, 0);
-    for (std::int32_t e = 0; e < entries; ++e) {
-        std::int32_t m = 0;
-        for (std::int32_t j = allBegin[size_t(e)]; j < allBegin[size_t(e) + 1]; ++j) {
-            m += out.urlLines[size_t(allIds[size_t(j)])] >= 2 ? 1 : 0;
+    parallelFor(entries, threads, [&](std::int64_t begin, std::int64_t end, int w) {
+        for (std::int64_t e = begin; e < end; ++e) {
+            if (((e - begin) & 16383) == 0 && monitor.tick(w, 1.0)) {
+                return;
+            }
+            std::int32_t m = 0;
+            for (std::int32_t j = allBegin[size_t(e)]; j < allBegin[size_t(e) + 1]; ++j) {
+                m += out.urlLines[size_t(allIds[size_t(j)])] >= 2 ? 1 : 0;
+            }
+            out.urlBegin[size_t(e) + 1] = m;
         }
-        out.urlBegin[size_t(e) + 1] = out.urlBegin[size_t(e)] + m;
+    });
+    if (monitor.stopRequested()) {
+        return false;
     }
+    std::partial_sum(out.urlBegin.begin(), out.urlBegin.end(), out.urlBegin.begin());
     out.urlId.resize(size_t(out.urlBegin.back()));
     out.sortedId.resize(out.urlId.size());
     out.sortedPos.resize(out.urlId.size());

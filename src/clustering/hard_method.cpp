@@ -81,7 +81,13 @@ public:
     void run(TStringListDynArray& groups, double progressFrom) {
         const double span = 1.0 - progressFrom;
         buildNeighbourIndex();
+        if (monitor_.stopRequested()) {
+            return;
+        }
         buildEntryInfo();
+        if (monitor_.stopRequested()) {
+            return;
+        }
         if (k_ == 1) {
             // The keys are the URLs themselves: their ids group the holders exactly.
             if (!singleUrls(progressFrom, progressFrom + span * 0.7)) {
@@ -226,6 +232,9 @@ private:
             ++urlEntryBegin_[size_t(p_.urlId[j]) + 1];
         }
         std::partial_sum(urlEntryBegin_.begin(), urlEntryBegin_.end(), urlEntryBegin_.begin());
+        if (monitor_.stopRequested()) {
+            return;
+        }
         urlEntry_.resize(p_.urlId.size());
         Bulk<std::int32_t> fill(urlEntryBegin_.begin(), urlEntryBegin_.end() - 1);
         for (std::int32_t e = 0; e < std::int32_t(p_.entries.size()); ++e) {

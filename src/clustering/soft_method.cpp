@@ -141,11 +141,14 @@ private:
             }
         };
         Bulk<Bulk<std::int32_t>> at(static_cast<size_t>(chunks));
-        parallelParts(chunks, threads, [&](std::int64_t begin, std::int64_t end, int) {
+        parallelParts(chunks, threads, [&](std::int64_t begin, std::int64_t end, int w) {
             for (std::int64_t c = begin; c < end; ++c) {
                 Bulk<std::int32_t>& count = at[size_t(c)];
                 count.assign(size_t(p_.urls), 0);
                 for (std::int32_t i = chunkBegin(int(c)); i < chunkBegin(int(c) + 1); ++i) {
+                    if ((i & 16383) == 0 && monitor_.tick(w, 0.5)) {
+                        return;
+                    }
                     prefixOf(i, [&](std::int32_t u) { ++count[size_t(u)]; });
                 }
             }
@@ -155,6 +158,9 @@ private:
         }
         listBegin_.assign(size_t(p_.urls) + 1, 0);
         for (std::int32_t u = 0; u < p_.urls; ++u) {
+            if ((u & 0xFFFF) == 0 && monitor_.tick(0, 0.65)) {
+                return false;
+            }
             std::int32_t sum = listBegin_[size_t(u)];
             for (int c = 0; c < chunks; ++c) {
                 const std::int32_t cnt = at[size_t(c)][size_t(u)];
@@ -168,10 +174,13 @@ private:
         }
         list_.resize(size_t(listBegin_.back()));
         listEntry_.resize(list_.size());
-        parallelParts(chunks, threads, [&](std::int64_t begin, std::int64_t end, int) {
+        parallelParts(chunks, threads, [&](std::int64_t begin, std::int64_t end, int w) {
             for (std::int64_t c = begin; c < end; ++c) {
                 Bulk<std::int32_t>& next = at[size_t(c)];
                 for (std::int32_t i = chunkBegin(int(c)); i < chunkBegin(int(c) + 1); ++i) {
+                    if ((i & 16383) == 0 && monitor_.tick(w, 0.75)) {
+                        return;
+                    }
                     const std::int32_t e = p_.lineEntry[size_t(i)];
                     prefixOf(i, [&](std::int32_t u) {
                         const std::int32_t x = next[size_t(u)]++;
