@@ -1,6 +1,7 @@
 #pragma once
 
 #include "clustering/engine.h"
+#include "clustering/engine_parallel.h"
 
 #include <algorithm>
 #include <atomic>
@@ -14,7 +15,12 @@ namespace kelvara::engine_detail {
 class Monitor {
 public:
     Monitor(GroupingProgress& progress, const std::function<bool()>& stop, std::int32_t total)
-        : progress_(progress), stop_(stop), total_(total) {}
+        : progress_(progress), stop_(stop), total_(total), outerHook_(waitHook) {
+        waitHook = WaitHook{[](void* m) { static_cast<Monitor*>(m)->stopRequested(); }, this};
+    }
+    ~Monitor() { waitHook = outerHook_; }
+    Monitor(const Monitor&) = delete;
+    Monitor& operator=(const Monitor&) = delete;
 
     bool stopRequested() {
         if (!stopped_.load(std::memory_order_relaxed) && stop_ && stop_()) {
@@ -60,6 +66,7 @@ private:
     double phaseFrom_ = 0;
     double phaseTo_ = 0;
     std::atomic<bool> stopped_{false};
+    WaitHook outerHook_;
 };
 
 }  // namespace kelvara::engine_detail

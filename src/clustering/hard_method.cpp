@@ -95,13 +95,16 @@ public:
             }
         } else {
             setUp();
+            if (monitor_.stopRequested()) {
+                return;
+            }
             if (!enumerate(true, progressFrom, progressFrom + span * 0.35)) {
                 return;
             }
             if (!enumerate(false, progressFrom + span * 0.35, progressFrom + span * 0.7)) {
                 return;
             }
-            Bulk<std::atomic<std::uint8_t>>().swap(counters_);
+            Bulk<Counter>().swap(counters_);
             radixSort(
                 incidences_, [](const Incidence& x) { return x.hash; }, 64,
                 [this] { return monitor_.stopRequested(); });
@@ -172,19 +175,32 @@ private:
             ++bits;
         }
         counterBits_ = bits;
-        counters_ = Bulk<std::atomic<std::uint8_t>>(size_t(1) << bits);
+        // Up to 128 MB: cleared on both cores in pieces, with stop requests asked between them.
+        counters_ = Bulk<Counter>(size_t(1) << bits);
+        const std::int64_t pieces = std::int64_t(counters_.size() >> 16) + 1;
+        parallelParts(pieces, threads_, [&](std::int64_t begin, std::int64_t end, int w) {
+            for (std::int64_t q = begin; q < end; ++q) {
+                if (monitor_.tick(w, 0)) {
+                    return;
+                }
+                const size_t from = std::min(counters_.size(), size_t(q) << 16);
+                const size_t to = std::min(counters_.size(), size_t(q + 1) << 16);
+                std::memset(static_cast<void*>(counters_.data() + from), 0, to - from);
+            }
+        });
     }
 
     std::uint32_t slotOf(std::uint64_t h) const { return std::uint32_t(h >> (64 - counterBits_)); }
 
     void count(std::uint64_t h, std::uint8_t w) {
-        std::atomic<std::uint8_t>& c = counters_[slotOf(h)];
+        std::atomic_ref<std::uint8_t> c(counters_[slotOf(h)].v);
         if (c.load(std::memory_order_relaxed) < threshold_) {
             c.fetch_add(w, std::memory_order_relaxed);
         }
     }
     bool kept(std::uint64_t h) const {
-        return counters_[slotOf(h)].load(std::memory_order_relaxed) >= threshold_;
+        return std::atomic_ref<std::uint8_t>(counters_[slotOf(h)].v)
+                   .load(std::memory_order_relaxed) >= threshold_;
     }
 
     // Every k-subset of an entry with few shared URLs.
@@ -229,6 +245,9 @@ private:
     void buildNeighbourIndex() {
         urlEntryBegin_.assign(size_t(p_.urls) + 1, 0);
         for (size_t j = 0; j < p_.urlId.size(); ++j) {
+            if ((j & 0xFFFFF) == 0 && monitor_.stopRequested()) {
+                return;
+            }
             ++urlEntryBegin_[size_t(p_.urlId[j]) + 1];
         }
         std::partial_sum(urlEntryBegin_.begin(), urlEntryBegin_.end(), urlEntryBegin_.begin());
@@ -238,6 +257,9 @@ private:
         urlEntry_.resize(p_.urlId.size());
         Bulk<std::int32_t> fill(urlEntryBegin_.begin(), urlEntryBegin_.end() - 1);
         for (std::int32_t e = 0; e < std::int32_t(p_.entries.size()); ++e) {
+            if ((e & 0xFFFF) == 0 && monitor_.stopRequested()) {
+                return;
+            }
             for (std::int32_t j = p_.urlBegin[size_t(e)]; j < p_.urlBegin[size_t(e) + 1]; ++j) {
                 urlEntry_[size_t(fill[size_t(p_.urlId[size_t(j)])]++)] = e;
             }
@@ -1077,7 +1099,13 @@ private:
     Bulk<std::uint8_t> weight_;
     Bulk<std::uint8_t> careful_;
     int counterBits_ = 16;
-    Bulk<std::atomic<std::uint8_t>> counters_;
+    // Counters of subsets by hash slot, used through atomic_ref by both cores. Left unset when
+    // made and cleared in pieces (see setUp).
+    struct Counter {
+        Counter() {}
+        std::uint8_t v;
+    };
+    mutable Bulk<Counter> counters_;
     // Per entry: its line if it has one, that line's text rank, and whether that text occurs on
     // no other line (the common case, with its quick member order).
     Bulk<std::int32_t> entryLine1_;
