@@ -652,6 +652,24 @@ std::int32_t idsFromFingerprints(Bulk<Fingerprint>& items, Bulk<std::int32_t>& i
     }
     partBegin[kParts] = sum;
     Bulk<Fingerprint> parted(n);
+    // The scatter below writes to every part at once, so it would touch every page of `parted`
+    // within its first few thousand items: the first touches of a few hundred megabytes (long on
+    // some virtual machines) are made here instead, in pieces, with stop requests between them.
+    {
+        constexpr size_t kPiece = size_t(1) << 16;  // items
+        const std::int64_t pieces = std::int64_t((n + kPiece - 1) / kPiece);
+        parallelParts(pieces, threads, [&](std::int64_t begin, std::int64_t end, int w) {
+            for (std::int64_t q = begin; q < end; ++q) {
+                if (stopped(w, 0.2)) {
+                    return;
+                }
+                const size_t from = size_t(q) * kPiece;
+                const size_t to = std::min(n, from + kPiece);
+                std::memset(static_cast<void*>(parted.data() + from), 0,
+                            (to - from) * sizeof(Fingerprint));
+            }
+        });
+    }
     if (stopped(0, 0.2)) {
         return 0;
     }

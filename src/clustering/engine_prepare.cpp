@@ -24,7 +24,12 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
     // Entries, numbered in order of first use. Their GroupIndex (which the engine owns during
     // the run, all -1 now) holds the number meanwhile.
     out.lineEntry.assign(size_t(n), -1);
+    bool stopped = false;
     for (std::int32_t i = 0; i < n; ++i) {
+        if ((i & 0xFFFF) == 0 && monitor.stopRequested()) {
+            stopped = true;  // the numbers are taken back below all the same
+            break;
+        }
         TSerpEntry* e = work[size_t(i)].entry;
         if (!e) {
             continue;
@@ -37,6 +42,9 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
     }
     for (TSerpEntry* e : out.entries) {
         e->GroupIndex = -1;
+    }
+    if (stopped) {
+        return false;
     }
     const std::int32_t entries = std::int32_t(out.entries.size());
     out.entryLineBegin.assign(size_t(entries) + 1, 0);
@@ -83,11 +91,20 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
     // also orders them).
     Bulk<std::int32_t> allBegin(size_t(entries) + 1, 0);
     for (std::int32_t e = 0; e < entries; ++e) {
+        if ((e & 0xFFFF) == 0 && monitor.stopRequested()) {
+            return false;
+        }
         allBegin[size_t(e) + 1] =
             allBegin[size_t(e)] + std::int32_t(out.entries[size_t(e)]->Urls.size());
     }
     const size_t occurrences = size_t(allBegin.back());
+    if (monitor.stopRequested()) {
+        return false;
+    }
     Bulk<std::int32_t> allIds(occurrences, -1);
+    if (monitor.stopRequested()) {
+        return false;
+    }
     {
         const OrderKeys& keys = OrderKeys::of(collation);
         bool hashed = keys.usable() && keys.asciiExact();

@@ -524,9 +524,11 @@ private:
         parallelFor(
             std::int64_t(slots_.size()), engineThreads(),
             [&](std::int64_t begin, std::int64_t end, int w) {
-                (void)w;
                 Bulk<std::int32_t> order;
                 for (std::int64_t s = begin; s < end; ++s) {
+                    if (((s - begin) & 4095) == 0 && monitor_.tick(w, 1.0)) {
+                        return;
+                    }
                     const std::int32_t ref = slots_[size_t(s)];
                     if (ref == -1) {
                         groups[size_t(s)] = nullptr;
@@ -548,6 +550,13 @@ private:
                     groups[size_t(s)] = std::move(list);
                 }
             });
+        // Stopped meanwhile: as if stopped before, no groups and no group numbers.
+        if (monitor_.stopRequested()) {
+            groups.clear();
+            for (TSerpEntry* e : p_.entries) {
+                e->GroupIndex = -1;
+            }
+        }
     }
 
     const Prepared& p_;
