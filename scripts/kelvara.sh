@@ -12,7 +12,7 @@ ROOT=$PWD
 BUILD=${KELVARA_BUILD_DIR:-$ROOT/build}
 MODE=${1:-run}
 
-PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
+PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
           libcurl4-openssl-dev libssl-dev libpugixml-dev libgtest-dev libgmock-dev libbenchmark-dev
           libcpp-httplib-dev xvfb xauth fonts-dejavu-core)
 
