@@ -226,7 +226,8 @@ ReadResult readWholeFile(const QString& path, qint64 limit) {
     // Read in pieces: a device or a pipe has no size, and a file may grow while it is read.
     constexpr qint64 kPiece = qint64(1) << 20;
     if (!f.isSequential()) {
-        r.bytes.reserve(qsizetype(f.size()));
+        // Room for the last, empty read too, so the whole file is never copied once more.
+        r.bytes.reserve(qsizetype(f.size() + kPiece));
     }
     for (;;) {
         const qint64 room = std::min(kPiece, limit + 1 - qint64(r.bytes.size()));
