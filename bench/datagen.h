@@ -9,7 +9,7 @@
 // Everything is decided by the seed.
 
 #include "core/platform.h"
-#include "search/serp_entry.h"
+#include "core/serp_entry.h"
 
 #include <QByteArray>
 #include <QString>

@@ -10,7 +10,7 @@
 #include "datagen.h"
 
 #include "core/textfile.h"
-#include "table/batch_run.h"
+#include "run/batch_run.h"
 #include "table/csv_export.h"
 #include "table/query_import.h"
 #include "table/table_string.h"

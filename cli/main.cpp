@@ -2,7 +2,7 @@
 #include "core/platform.h"
 #include "search/http_transport.h"
 #include "search/yandex_worker.h"
-#include "table/batch_run.h"
+#include "run/batch_run.h"
 
 #include <QCoreApplication>
 

@@ -2,7 +2,7 @@
 
 #include "clustering/cluster.h"
 #include "core/collation.h"
-#include "search/serp_entry.h"
+#include "core/serp_entry.h"
 
 #include <atomic>
 #include <cstdint>

@@ -15,7 +15,7 @@
 #include "clustering/engine_memory.h"
 #include "clustering/engine_monitor.h"
 #include "core/collation.h"
-#include "search/serp_entry.h"
+#include "core/serp_entry.h"
 
 #include <algorithm>
 #include <atomic>

@@ -2,7 +2,7 @@
 
 #include "clustering/cluster.h"
 #include "clustering/engine.h"
-#include "search/serp_entry.h"
+#include "core/serp_entry.h"
 
 #include <QThread>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "search/serp_entry.h"
+#include "core/serp_entry.h"
 
 #include <QStringView>
 #include <optional>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/textfile.h"
-#include "search/serp_entry.h"
+#include "core/serp_entry.h"
 
 #include <QLocale>
 #include <optional>

@@ -4,7 +4,7 @@
 #include "core/textfile.h"
 #include "search/http_transport.h"
 #include "search/rest_form.h"
-#include "search/serp_entry.h"
+#include "core/serp_entry.h"
 
 #include <QString>
 

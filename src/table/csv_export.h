@@ -3,7 +3,7 @@
 #include "clustering/cluster.h"
 #include "core/platform.h"
 #include "core/textfile.h"
-#include "search/serp_entry.h"
+#include "core/serp_entry.h"
 
 #include <QByteArray>
 #include <QString>

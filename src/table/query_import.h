@@ -2,7 +2,7 @@
 
 #include "core/platform.h"
 #include "core/textfile.h"
-#include "search/serp_entry.h"
+#include "core/serp_entry.h"
 #include "table/table_string.h"
 
 #include <QString>

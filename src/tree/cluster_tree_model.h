@@ -1,7 +1,7 @@
 #pragma once
 
 #include "clustering/cluster.h"
-#include "search/serp_entry.h"
+#include "core/serp_entry.h"
 
 #include <QAbstractItemModel>
 #include <QString>

@@ -2,10 +2,10 @@
 
 #include "core/platform.h"
 #include "core/profile_file.h"
-#include "core/run_controller.h"
+#include "run/run_controller.h"
 #include "core/settings.h"
 #include "search/regions.h"
-#include "search/serp_entry.h"
+#include "core/serp_entry.h"
 #include "search/yandex_worker.h"
 #include "tree/cluster_tree_model.h"
 #include "ui/shell_open.h"

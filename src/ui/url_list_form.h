@@ -1,6 +1,6 @@
 #pragma once
 
-#include "search/serp_entry.h"
+#include "core/serp_entry.h"
 #include "ui/shell_open.h"
 
 #include <QDialog>

@@ -5,7 +5,7 @@
 #include "clustering/cluster.h"
 #include "clustering/engine.h"
 #include "core/collation.h"
-#include "search/serp_entry.h"
+#include "core/serp_entry.h"
 
 #include <QString>
 #include <QStringList>

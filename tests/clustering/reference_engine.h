@@ -6,7 +6,7 @@
 #include "clustering/cluster.h"
 #include "clustering/engine.h"
 #include "core/collation.h"
-#include "search/serp_entry.h"
+#include "core/serp_entry.h"
 
 #include <QStringList>
 

@@ -1,5 +1,5 @@
 // The run, driven through a fake progress window and an in-memory search service.
-#include "core/run_controller.h"
+#include "run/run_controller.h"
 #include "search/http_transport.h"
 #include "support/service_double.h"
 

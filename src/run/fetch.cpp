@@ -1,4 +1,4 @@
-#include "search/fetch.h"
+#include "run/fetch.h"
 
 namespace kelvara {
 

@@ -1,11 +1,11 @@
-#include "table/batch_run.h"
+#include "run/batch_run.h"
 
 #include "clustering/assembly.h"
 #include "clustering/engine.h"
 #include "core/messages.h"
 #include "core/textfile.h"
 #include "search/cache.h"
-#include "search/fetch.h"
+#include "run/fetch.h"
 #include "table/csv_export.h"
 #include "table/query_import.h"
 

@@ -2,7 +2,7 @@
 
 #include "clustering/cluster.h"
 #include "core/platform.h"
-#include "search/serp_entry.h"
+#include "core/serp_entry.h"
 #include "search/yandex_worker.h"
 
 #include <QObject>

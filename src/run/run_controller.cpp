@@ -1,4 +1,4 @@
-#include "core/run_controller.h"
+#include "run/run_controller.h"
 
 #include "clustering/assembly.h"
 #include "clustering/grouping_thread.h"

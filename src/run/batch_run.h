@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/platform.h"
-#include "search/serp_entry.h"
+#include "core/serp_entry.h"
 #include "search/yandex_worker.h"
 
 #include <QByteArray>

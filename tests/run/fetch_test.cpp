@@ -1,6 +1,6 @@
-#include "search/fetch.h"
+#include "run/fetch.h"
 
-#include "fake_transport.h"
+#include "search/fake_transport.h"
 #include "support/service_double.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "table/batch_run.h"
+#include "run/batch_run.h"
 
 #include "clustering/assembly.h"
 #include "clustering/engine.h"
