@@ -3,31 +3,91 @@
 #include "ui/main_form.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QStringDecoder>
+#include <QStringEncoder>
 #include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+// What the command line asks of the window.
+struct WindowArguments {
+    QString importFile;   // --import FILE.csv: as though chosen with the import button
+    QByteArray codePage;  // --codepage NAME: the files' code page, for a sample made elsewhere
+    QString error;
+};
+
+WindowArguments parseWindowArguments(const QStringList& arguments) {
+    WindowArguments out;
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption import(QStringLiteral("import"), QString(), QStringLiteral("file"));
+    const QCommandLineOption codepage(QStringLiteral("codepage"), QString(),
+                                      QStringLiteral("name"));
+    parser.addOptions({import, codepage});
+    if (!parser.parse(arguments)) {
+        out.error = parser.errorText();
+        return out;
+    }
+    for (const QCommandLineOption& option : {import, codepage}) {
+        if (parser.values(option).size() > 1) {
+            out.error = QStringLiteral("--%1 is given twice").arg(option.names().first());
+            return out;
+        }
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        out.error =
+            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first());
+        return out;
+    }
+    if (parser.isSet(import)) {
+        out.importFile = parser.value(import);
+        if (out.importFile.isEmpty()) {
+            out.error = QStringLiteral("the --import file name is empty");
+            return out;
+        }
+    }
+    if (parser.isSet(codepage)) {
+        out.codePage = parser.value(codepage).toLatin1();
+        // A name the converters do not know would silently read everything as Latin-1.
+        if (out.codePage.isEmpty() || !QStringDecoder(out.codePage.constData()).isValid() ||
+            !QStringEncoder(out.codePage.constData()).isValid()) {
+            out.error = QStringLiteral("unknown code page \"%1\"").arg(parser.value(codepage));
+        }
+    }
+    return out;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     // Before any thread: the transport's one-time set-up.
     kelvara::httpGlobalInit();
     QApplication app(argc, argv);
+    const WindowArguments arguments = parseWindowArguments(QCoreApplication::arguments());
+    if (!arguments.error.isEmpty()) {
+        const QString text = QStringLiteral(
+                                 "kelvara: %1\nUsage: kelvara [--import FILE.csv] "
+                                 "[--codepage NAME]")
+                                 .arg(arguments.error);
+        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+        return 2;
+    }
     kelvara::TfrmMainForm::Environment env;
     env.platform = kelvara::PlatformFacts::system();
-    // "--codepage NAME": the code page of the files, for a sample made on another system.
-    const QStringList arguments = QCoreApplication::arguments();
-    const qsizetype cp = arguments.indexOf(QStringLiteral("--codepage"));
-    if (cp >= 0 && cp + 1 < arguments.size()) {
-        env.platform.codePage = arguments[cp + 1].toLatin1();
+    if (!arguments.codePage.isEmpty()) {
+        env.platform.codePage = arguments.codePage;
     }
     env.search.transport = std::make_shared<kelvara::CurlTransport>();
     env.search.clock = env.platform.clock;
     env.search.codePage = env.platform.codePage;
     kelvara::TfrmMainForm window(std::move(env));
     window.show();
-    // "kelvara --import FILE.csv": as though the file had been chosen with the import button.
-    const QStringList args = QCoreApplication::arguments();
-    const qsizetype at = args.indexOf(QStringLiteral("--import"));
-    if (at >= 0 && at + 1 < args.size()) {
-        const QString file = args[at + 1];
-        QTimer::singleShot(0, &window, [&window, file] { window.importAndRun(file); });
+    if (!arguments.importFile.isEmpty()) {
+        QTimer::singleShot(0, &window,
+                           [&window, file = arguments.importFile] { window.importAndRun(file); });
     }
     return app.exec();
 }

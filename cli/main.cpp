@@ -1,13 +1,43 @@
 // kelvara-cli: the window's clustering job without windows, for automation and large query sets.
 #include "core/platform.h"
+#include "run/batch_run.h"
 #include "search/http_transport.h"
 #include "search/yandex_worker.h"
-#include "run/batch_run.h"
 
 #include <QCoreApplication>
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <memory>
+
+#include <unistd.h>
+
+namespace {
+
+// The first Ctrl+C (or SIGTERM) stops the run as the window's cancel does: the request in flight
+// is aborted and everything answered is saved. A second one ends the program at once.
+std::atomic<bool> stopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+extern "C" void onStopSignal(int) {
+    if (stopRequested.exchange(true)) {
+        _exit(kelvara::beStopped);
+    }
+    static const char line[] = "kelvara-cli: stopping; press Ctrl+C again to quit at once\n";
+    const ssize_t ignored = write(STDERR_FILENO, line, sizeof line - 1);
+    (void)ignored;
+}
+
+void catchStopSignals() {
+    struct sigaction action = {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -21,6 +51,7 @@ int main(int argc, char** argv) {
 
     kelvara::BatchEnvironment env;
     env.fetch = kelvara::serviceFetcher(search);
+    env.stop = &stopRequested;
     env.writeOut = [](QByteArrayView bytes) {
         return std::fwrite(bytes.data(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size()) &&
                std::fflush(stdout) == 0;
@@ -30,5 +61,6 @@ int main(int argc, char** argv) {
         std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
         std::fflush(stderr);
     };
+    catchStopSignals();
     return kelvara::batchMain(arguments, kelvara::BatchDefaults::system(), env);
 }

@@ -11,7 +11,7 @@ struct Message {
     const char16_t* russian;
 };
 
-// The numbers are the messages' identities: callers name them by number.
+// The place in the table is the message's number (see Msg).
 const std::array<Message, kMessageCount>& table() {
     static const std::array<Message, kMessageCount> t = {{
         /* 0 */ {u"Query Kelvara", u"Kelvara запросов"},
@@ -63,15 +63,16 @@ const std::array<Message, kMessageCount>& table() {
 
 }  // namespace
 
-QString GetMessageText(int n, UiLanguage language) {
+QString GetMessageText(Msg message, UiLanguage language) {
+    const int n = int(message);
     if (n < 0 || n >= kMessageCount) {
         return {};
     }
     const Message& m = table()[size_t(n)];
     QString text = QString::fromUtf16(language == UiLanguage::Russian ? m.russian : m.english);
-    if (n == 12) {
+    if (message == Msg::ExportFooter) {
         text += QString::fromUtf16(kMakerDomain);
-    } else if (n == 27) {
+    } else if (message == Msg::AboutCreatedBy) {
         text += QString::fromUtf16(kAuthorName);
     }
     return text;

@@ -11,18 +11,49 @@ namespace kelvara {
 inline constexpr char16_t kMakerDomain[] = u"www.tarvelo.example";
 inline constexpr char16_t kAuthorName[] = u"Arvid Tarvelo";
 
-inline constexpr int kMessageCount = 29;
+// The messages of the program, by name; each keeps its number in the table of texts.
+enum class Msg : int {
+    MainCaption = 0,
+    VersionCaption = 1,
+    UrlLabel = 2,
+    QueriesLabel = 3,
+    MethodFrame = 4,
+    // 5 to 8 are empty places of the table.
+    ClusterButton = 9,
+    Close = 10,
+    ExportHeader = 11,
+    ExportFooter = 12,
+    Error = 13,
+    NoConnection = 14,
+    NotXml = 15,
+    SearchError = 16,
+    FetchCaption = 17,
+    FetchExplanation = 18,
+    FetchCount = 19,
+    Cancel = 20,
+    ClusteringCaption = 21,
+    ClusteringExplanation = 22,
+    AboutCaption = 23,
+    AboutTitle = 24,
+    AboutVersion = 25,
+    AboutMail = 26,
+    AboutCreatedBy = 27,
+    AboutText = 28,
+};
 
-// Message number n (0 to 28) in the given language; a number outside the table gives "".
-QString GetMessageText(int n, UiLanguage language);
+inline constexpr int kMessageCount = 29;
+static_assert(int(Msg::AboutText) == kMessageCount - 1, "the last message closes the table");
+
+// The message in the given language; a number outside the table gives "".
+QString GetMessageText(Msg message, UiLanguage language);
 
 // Fills each "%s" of the pattern, in order, with the next argument; "%%" is a single "%".
 // Placeholders without an argument are left empty.
 QString formatMessage(const QString& pattern, const QStringList& args);
 
 // A message filled with its arguments.
-inline QString messageText(int n, UiLanguage language, const QStringList& args = {}) {
-    return formatMessage(GetMessageText(n, language), args);
+inline QString messageText(Msg message, UiLanguage language, const QStringList& args = {}) {
+    return formatMessage(GetMessageText(message, language), args);
 }
 
 }  // namespace kelvara

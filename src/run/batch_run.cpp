@@ -4,11 +4,14 @@
 #include "clustering/engine.h"
 #include "core/messages.h"
 #include "core/textfile.h"
-#include "search/cache.h"
+#include "run/cache_saver.h"
 #include "run/fetch.h"
+#include "run/run_rules.h"
+#include "search/cache.h"
 #include "table/csv_export.h"
 #include "table/query_import.h"
 
+#include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QStringDecoder>
@@ -106,7 +109,7 @@ private:
         }
         report_.queries = lines_.size();
         // From here the store may change: it is saved whatever happens next.
-        const int code = clusterAndExport();
+        const int code = stopped() ? stoppedExit() : clusterAndExport();
         const int saved = save();
         return code ? code : saved;
     }
@@ -161,72 +164,74 @@ private:
         return 0;
     }
 
-    // The work list of the run: as the window, the queries with a fresh stored result in query
-    // order, then those fetched.
+    bool stopped() const { return env_.stop && env_.stop->load(std::memory_order_relaxed); }
+    int stoppedExit() {
+        return fail(beStopped, QStringLiteral("stopped; what was fetched is kept"));
+    }
+
+    // The work of the run: the lines with a fresh stored result at once, then the fetched ones.
     int buildWorkList() {
-        const Stamp now = env_.clock();
-        QStringList missing;
-        qsizetype firstMissing = -1;
-        // Most lines are the very texts the store holds (an import puts them there): an exact-text
-        // index answers those without the collated binary search; the rest still go through it.
-        QHash<QStringView, TSerpEntry*> exact;
-        if (lines_.size() >= 256 && lines_.size() * 8 >= store_.size()) {
-            exact.reserve(store_.size());
-            for (const auto& line : store_) {
-                exact.insert(QStringView(line.text), line.object.get());
-            }
-        }
-        for (qsizetype i = 0; i < lines_.size(); ++i) {
-            TSerpEntry* e = exact.value(QStringView(lines_[i]), nullptr);
-            if (!e) {
-                e = findEntry(store_, lines_[i]);
-            }
-            if (e && youngerThan(now, e->Stamp, kFreshnessMs)) {
-                work_.push_back(WorkLine{lines_[i], e});
-            } else {
-                if (firstMissing < 0) {
-                    firstMissing = i;
-                }
-                missing.append(lines_[i]);
-            }
-        }
-        if (missing.isEmpty()) {
+        RunPlan plan = planRun(store_, lines_, env_.clock(), work_);
+        if (plan.toFetch.empty()) {
             return 0;
         }
+        const qsizetype missing = qsizetype(plan.toFetch.size());
         if (!env_.fetch || options_.serviceUrl.isEmpty()) {
             const QString why =
                 options_.serviceUrl.isEmpty()
                     ? QStringLiteral("give the service URL with --url to fetch them")
                     : QStringLiteral("this build of %1 cannot fetch from the service")
                           .arg(kProgram);
-            return fail(beRunFailed,
-                        QStringLiteral("%1 of %2 queries have no fresh stored result, the first "
-                                       "%3 (query %4); %5")
-                            .arg(num(missing.size()), num(lines_.size()),
-                                 quoted(lines_[firstMissing]), num(firstMissing + 1), why));
+            return fail(
+                beRunFailed,
+                QStringLiteral("%1 of %2 queries have no fresh stored result, the first "
+                               "%3 (query %4); %5")
+                    .arg(num(missing), num(lines_.size()), quoted(lines_[plan.firstMissing]),
+                         num(plan.firstMissing + 1), why));
         }
-        const QString baseUrl =
-            options_.serviceUrl + QStringLiteral("&lr=") + QString::number(options_.region);
-        progress(QStringLiteral("fetching %1 queries").arg(missing.size()));
+        progress(QStringLiteral("fetching %1 queries").arg(missing));
         QElapsedTimer shown;
         shown.start();
-        const BatchFetchRequest request{
-            lines_, baseUrl, options_.codePage, env_.clock, [&](int done, int total) {
-                if (done > 0 && (shown.elapsed() >= 1000 || done == total)) {
-                    shown.restart();
-                    progress(QStringLiteral("fetched %1 of %2").arg(done).arg(total));
+        QElapsedTimer sinceSave;
+        sinceSave.start();
+        CacheSaver saver(options_.cachePath.value_or(QString()), codec_);
+        FetchRequest request;
+        request.baseUrl = baseUrl(options_.serviceUrl, options_.region);
+        request.codePage = options_.codePage;
+        request.clock = env_.clock;
+        request.stop = env_.stop;
+        // On this thread, right after line done - 1 was answered.
+        request.progress = [&](int done, int total) {
+            if (done > 0 && (shown.elapsed() >= 1000 || done == total)) {
+                shown.restart();
+                progress(QStringLiteral("fetched %1 of %2").arg(done).arg(total));
+            }
+            if (options_.cachePath && done > 0 && sinceSave.elapsed() >= env_.saveIntervalMs) {
+                // What arrived so far, on disk before the fetch goes on.
+                std::vector<std::pair<QString, TSerpEntry>> arrived;
+                for (qsizetype i = 0; i < done; ++i) {
+                    const FetchLine& line = plan.toFetch[size_t(i)];
+                    if (line.entry) {
+                        arrived.emplace_back(line.text, *line.entry);
+                    }
                 }
-            }};
-        BatchFetchResult r = env_.fetch(store_, request);
-        if (!r.ok) {
-            const UiLanguage lang = options_.language;
-            const int inner = r.error == yrConnect ? 14 : (r.error == yrDomXml ? 15 : 16);
-            return fail(beRunFailed,
-                        messageText(13, lang, {messageText(inner, lang, {r.errorText})}));
+                if (std::optional<FileError> e = saver.save(store_, arrived)) {
+                    progress(e->message());
+                }
+                sinceSave.restart();
+            }
+        };
+        const FetchStatus r = env_.fetch(plan.toFetch, request);
+        // Kept whatever happened: what was answered joins the store, and so the saved cache.
+        takeFetched(store_, plan.toFetch, work_);
+        if (r.kind == FetchStatus::Kind::Stopped || stopped()) {
+            progress(QStringLiteral("fetched %1 of %2 queries").arg(r.answered).arg(missing));
+            return stoppedExit();
         }
-        progress(QStringLiteral("fetched %1 of %2 queries").arg(r.answered).arg(r.asked));
-        work_ = std::move(r.workList);
-        runEntries_ = std::move(r.runEntries);
+        if (r.kind == FetchStatus::Kind::Error) {
+            return fail(beRunFailed, fetchErrorText(r.error, r.errorText, options_.language));
+        }
+        progress(QStringLiteral("fetched %1 of %2 queries").arg(r.answered).arg(missing));
         return 0;
     }
 
@@ -238,27 +243,27 @@ private:
             return built;
         }
 
-        TStringListDynArray groups;
         GroupingProgress state;
         progress(QStringLiteral("clustering %1 queries, %2 method, threshold %3")
-                     .arg(work_.size())
+                     .arg(work_.lines.size())
                      .arg(options_.hardMethod ? u"hard"_qs : u"soft"_qs)
                      .arg(options_.threshold));
         auto done = std::async(std::launch::async, [&] {
-            runGrouping(work_, groups, options_.hardMethod, options_.threshold, state);
+            return clusterWork(work_.lines, options_.hardMethod, options_.threshold, state,
+                               [this] { return stopped(); });
         });
         while (done.wait_for(std::chrono::seconds(2)) != std::future_status::ready) {
             progress(QStringLiteral("clustering: %1 of %2")
                          .arg(state.FSuccessIterations.load())
                          .arg(state.FTotalIterations.load()));
         }
-        done.get();
+        const std::optional<ClusterList> built_ = done.get();
         report_.times.cluster = lap();
-        if (state.FStatus.load() != gsSuccess) {
-            return fail(beRunFailed, QStringLiteral("the clustering did not finish"));
+        if (!built_) {
+            return stopped() ? stoppedExit()
+                             : fail(beRunFailed, QStringLiteral("the clustering did not finish"));
         }
-
-        const ClusterList clusters = assembleClusters(groups);
+        const ClusterList& clusters = *built_;
         report_.times.assemble = lap();
         report_.clusters = qsizetype(clusters.size());
         const bool bucket = !clusters.empty() && clusters.back().caption == unsortedCaption();
@@ -317,36 +322,10 @@ private:
     QElapsedTimer timer_;
     ResultStore store_;
     QStringList lines_;
-    WorkList work_;
-    std::vector<std::unique_ptr<TSerpEntry>> runEntries_;
+    RunWork work_;
 };
 
 }  // namespace
-
-BatchFetcher serviceFetcher(SearchContext context) {
-    return [context](ResultStore& store, const BatchFetchRequest& request) {
-        SearchContext c = context;
-        c.codePage = request.codePage;
-        if (request.clock) {
-            c.clock = request.clock;
-        }
-        c.progress = request.progress;
-        FetchOutcome o = fetchMissing(store, request.lines, request.baseUrl, std::move(c));
-        BatchFetchResult r;
-        r.asked = o.total;
-        r.answered = o.fetched;
-        if (o.kind != FetchOutcome::Kind::Success) {
-            // Stopped cannot happen without a stop flag; treat it as the connection failing.
-            r.ok = false;
-            r.error = o.kind == FetchOutcome::Kind::Error ? o.error : yrConnect;
-            r.errorText = o.errorText;
-            return r;
-        }
-        r.workList = std::move(o.workList);
-        r.runEntries = std::move(o.runEntries);
-        return r;
-    };
-}
 
 BatchDefaults BatchDefaults::system() {
     BatchDefaults d;
@@ -392,85 +371,60 @@ ParsedArguments parseBatchArguments(const QStringList& arguments, const BatchDef
     o.cachePath = defaults.cachePath;
     o.language = defaults.language;
     o.codePage = defaults.codePage;
-
-    QStringList seen;
-    std::optional<QString> queries, import, method, threshold, cache, region, lang, codepage;
-    bool noCache = false;
     auto error = [&out](const QString& why) {
         out.error = why;
         return out;
     };
-    const QStringList withValue = {
-        u"--queries"_qs, u"--import"_qs, u"--method"_qs, u"--threshold"_qs, u"--cache"_qs,
-        u"--url"_qs,     u"--region"_qs, u"--output"_qs, u"--lang"_qs,      u"--codepage"_qs};
-    const QStringList flags = {u"--no-cache"_qs, u"--timings"_qs, u"--quiet"_qs,
-                               u"--version"_qs,  u"--help"_qs,    u"-h"_qs};
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        QString name = arguments[i];
-        std::optional<QString> value;
-        const qsizetype eq = name.indexOf(u'=');
-        if (name.startsWith(u"--") && eq > 2) {
-            value = name.mid(eq + 1);
-            name.truncate(eq);
-        }
-        if (flags.contains(name)) {
-            if (value) {
-                return error(QStringLiteral("%1 takes no value").arg(name));
-            }
-            if (name == u"--help" || name == u"-h") {
-                out.help = true;
-                return out;
-            }
-            if (name == u"--version") {
-                out.version = true;
-                return out;
-            }
-            if (name == u"--no-cache") {
-                noCache = true;
-            } else if (name == u"--timings") {
-                o.timings = true;
-            } else {
-                o.quiet = true;
-            }
-            continue;
-        }
-        if (!withValue.contains(name)) {
-            return error(name.startsWith(u'-')
-                             ? QStringLiteral("unknown option %1").arg(name)
-                             : QStringLiteral("unexpected argument %1").arg(quoted(name)));
-        }
-        if (seen.contains(name)) {
-            return error(QStringLiteral("%1 is given twice").arg(name));
-        }
-        seen.append(name);
-        if (!value) {
-            if (i + 1 >= arguments.size()) {
-                return error(QStringLiteral("%1 needs a value").arg(name));
-            }
-            value = arguments[++i];
-        }
-        if (name == u"--queries") {
-            queries = value;
-        } else if (name == u"--import") {
-            import = value;
-        } else if (name == u"--method") {
-            method = value;
-        } else if (name == u"--threshold") {
-            threshold = value;
-        } else if (name == u"--cache") {
-            cache = value;
-        } else if (name == u"--url") {
-            o.serviceUrl = *value;
-        } else if (name == u"--region") {
-            region = value;
-        } else if (name == u"--output") {
-            o.outputPath = *value;
-        } else if (name == u"--lang") {
-            lang = value;
-        } else {
-            codepage = value;
+
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    auto valued = [](const char16_t* name) {
+        return QCommandLineOption(QString::fromUtf16(name), QString(), QStringLiteral("value"));
+    };
+    const QCommandLineOption queriesOpt = valued(u"queries"), importOpt = valued(u"import"),
+                             methodOpt = valued(u"method"), thresholdOpt = valued(u"threshold"),
+                             cacheOpt = valued(u"cache"), urlOpt = valued(u"url"),
+                             regionOpt = valued(u"region"), outputOpt = valued(u"output"),
+                             langOpt = valued(u"lang"), codepageOpt = valued(u"codepage");
+    const QCommandLineOption noCacheOpt(u"no-cache"_qs), timingsOpt(u"timings"_qs),
+        quietOpt(u"quiet"_qs), versionOpt(u"version"_qs), helpOpt(QStringList{u"h"_qs, u"help"_qs});
+    const QList<QCommandLineOption> withValue = {queriesOpt, importOpt,  methodOpt, thresholdOpt,
+                                                 cacheOpt,   urlOpt,     regionOpt, outputOpt,
+                                                 langOpt,    codepageOpt};
+    parser.addOptions(withValue);
+    parser.addOptions({noCacheOpt, timingsOpt, quietOpt, versionOpt, helpOpt});
+    if (!parser.parse(QStringList{kProgram} + arguments)) {
+        return error(parser.errorText());
+    }
+    if (parser.isSet(helpOpt)) {
+        out.help = true;
+        return out;
+    }
+    if (parser.isSet(versionOpt)) {
+        out.version = true;
+        return out;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        return error(QStringLiteral("unexpected argument %1")
+                         .arg(quoted(parser.positionalArguments().first())));
+    }
+    for (const QCommandLineOption& option : withValue) {
+        if (parser.values(option).size() > 1) {
+            return error(QStringLiteral("--%1 is given twice").arg(option.names().first()));
         }
     }
+    auto value = [&parser](const QCommandLineOption& option) -> std::optional<QString> {
+        return parser.isSet(option) ? std::optional<QString>(parser.value(option)) : std::nullopt;
+    };
+    const std::optional<QString> queries = value(queriesOpt), import = value(importOpt),
+                                 method = value(methodOpt), threshold = value(thresholdOpt),
+                                 cache = value(cacheOpt), region = value(regionOpt),
+                                 lang = value(langOpt), codepage = value(codepageOpt);
+    const bool noCache = parser.isSet(noCacheOpt);
+    o.timings = parser.isSet(timingsOpt);
+    o.quiet = parser.isSet(quietOpt);
+    o.serviceUrl = value(urlOpt).value_or(QString());
+    o.outputPath = value(outputOpt).value_or(QString());
 
     if (queries.has_value() == import.has_value()) {
         return error(QStringLiteral("give exactly one of --queries FILE and --import FILE.csv"));
@@ -489,8 +443,9 @@ ParsedArguments parseBatchArguments(const QStringList& arguments, const BatchDef
             return error(QStringLiteral("--method is soft or hard, not %1").arg(quoted(*method)));
         }
     }
-    o.threshold = o.hardMethod ? 4 : 3;
-    if (threshold && (!parseInt(*threshold, &o.threshold) || o.threshold < 1 || o.threshold > 10)) {
+    o.threshold = defaultThreshold(o.hardMethod);
+    if (threshold && (!parseInt(*threshold, &o.threshold) || o.threshold < kMinThreshold ||
+                      o.threshold > kMaxThreshold)) {
         return error(QStringLiteral("--threshold is a whole number from 1 to 10, not %1")
                          .arg(quoted(*threshold)));
     }

@@ -2,13 +2,14 @@
 
 #include "core/platform.h"
 #include "core/serp_entry.h"
-#include "search/yandex_worker.h"
+#include "run/fetch.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -55,48 +56,19 @@ struct ParsedArguments {
 ParsedArguments parseBatchArguments(const QStringList& arguments, const BatchDefaults& defaults);
 QString batchUsage();
 
-// What a fetch of the missing results is given.
-struct BatchFetchRequest {
-    const QStringList& lines;  // the run's lines, in order
-    QString baseUrl;           // service URL + "&lr=" + region code
-    QByteArray codePage;       // the queries pass through it on their way into the request
-    StampClock clock;
-    std::function<void(int done, int total)> progress;  // may be called as it goes
-};
-
-// What it gives back (the search worker, synchronously).
-struct BatchFetchResult {
-    bool ok = true;
-    // When !ok: the error kind and, with yrMessage, the service's own text; shown as the window
-    // shows it (message 13 around message 14, 15 or 16).
-    TYandexError error = yrConnect;
-    QString errorText;
-    int asked = 0;  // queries that had to be fetched
-    int answered = 0;
-    // The run's work list as the window builds it: the queries with a fresh stored result in
-    // query order, then the fetched ones in query order. Entries are the store's, or runEntries'
-    // for a second spelling of a query fetched twice.
-    WorkList workList;
-    std::vector<std::unique_ptr<TSerpEntry>> runEntries;
-};
-// Fetches every line without a fresh stored result and puts the answers into the store, also
-// those answered before an error.
-using BatchFetcher =
-    std::function<BatchFetchResult(ResultStore& store, const BatchFetchRequest& request)>;
-
-// The search worker as the batch run's fetch: the same requests, retries and errors as the
-// window's run. The context's transport is used; its code page, clock and progress are the run's.
-BatchFetcher serviceFetcher(SearchContext context);
-
 // Everything a run takes from outside, so that tests can drive it.
 struct BatchEnvironment {
     StampClock clock = systemClock();
-    BatchFetcher fetch;                            // empty: no way to fetch
+    Fetcher fetch;  // empty: no way to fetch
+    // Set (by a signal handler, say) to stop the run as the window's cancel does: the request in
+    // flight is aborted, what was answered is kept and saved, and the run ends with beStopped.
+    const std::atomic<bool>* stop = nullptr;
+    int saveIntervalMs = 60'000;                   // how often a long fetch saves what has arrived
     std::function<bool(QByteArrayView)> writeOut;  // standard output; false when writing failed
     std::function<void(const QString&)> writeErr;  // one line of standard error, without "\n"
 };
 
-enum BatchExit : int { beSuccess = 0, beRunFailed = 1, beBadInput = 2 };
+enum BatchExit : int { beSuccess = 0, beRunFailed = 1, beBadInput = 2, beStopped = 130 };
 
 // The time of each phase in milliseconds.
 struct BatchTimes {

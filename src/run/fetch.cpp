@@ -2,59 +2,61 @@
 
 namespace kelvara {
 
+Fetcher serviceFetcher(SearchContext context) {
+    return [context](FetchList& list, const FetchRequest& request) {
+        SearchContext c = context;
+        if (!request.codePage.isEmpty()) {
+            c.codePage = request.codePage;
+        }
+        if (request.clock) {
+            c.clock = request.clock;
+        }
+        if (!c.clock) {
+            c.clock = systemClock();
+        }
+        c.progress = request.progress;
+        AbortCheck stopRequested;
+        if (const std::atomic<bool>* stop = request.stop) {
+            stopRequested = [stop] { return stop->load(std::memory_order_relaxed); };
+        }
+        YandexWorker worker(request.baseUrl, list, std::move(c), std::move(stopRequested));
+        worker.Execute();
+
+        FetchStatus status;
+        status.answered = worker.FSuccessQueries.load();
+        switch (worker.FStatus.load()) {
+            case ysSuccess:
+                status.kind = FetchStatus::Kind::Success;
+                break;
+            case ysError:
+                status.kind = FetchStatus::Kind::Error;
+                status.error = worker.FErrorCode.load();
+                status.errorText = worker.ErrorText();
+                break;
+            case ysProcess:
+                status.kind = FetchStatus::Kind::Stopped;
+                break;
+        }
+        return status;
+    };
+}
+
 FetchOutcome fetchMissing(ResultStore& store, const QStringList& queries, const QString& baseUrl,
                           SearchContext context, const std::atomic<bool>* stop) {
     if (!context.clock) {
         context.clock = systemClock();
     }
     FetchOutcome outcome;
-    FetchList list;
-    const Stamp now = context.clock();
-    for (const QString& query : queries) {
-        const qsizetype at = store.indexOf(query);
-        if (at >= 0 && youngerThan(now, store[at].object->Stamp, kFreshnessMs)) {
-            outcome.workList.push_back({query, store[at].object.get()});
-            continue;
-        }
-        if (at >= 0) {
-            store.removeAt(at);
-        }
-        list.push_back({query, nullptr});
-    }
-    outcome.total = int(list.size());
-
-    AbortCheck stopRequested;
-    if (stop) {
-        stopRequested = [stop] { return stop->load(std::memory_order_relaxed); };
-    }
-    YandexWorker worker(baseUrl, list, std::move(context), std::move(stopRequested));
-    worker.Execute();
-
-    outcome.fetched = worker.FSuccessQueries.load();
-    switch (worker.FStatus.load()) {
-        case ysSuccess:
-            outcome.kind = FetchOutcome::Kind::Success;
-            break;
-        case ysError:
-            outcome.kind = FetchOutcome::Kind::Error;
-            outcome.error = worker.FErrorCode.load();
-            outcome.errorText = worker.ErrorText();
-            break;
-        case ysProcess:
-            outcome.kind = FetchOutcome::Kind::Stopped;
-            break;
-    }
-
-    for (FetchLine& line : list) {
-        if (!line.entry) {
-            continue;
-        }
-        TSerpEntry* entry = line.entry.get();
-        outcome.workList.push_back({line.text, entry});
-        if (!store.add(line.text, std::move(line.entry)).inserted) {
-            outcome.runEntries.push_back(std::move(line.entry));  // the store keeps its own
-        }
-    }
+    RunPlan plan = planRun(store, queries, context.clock(), outcome.work);
+    outcome.total = int(plan.toFetch.size());
+    FetchRequest request;
+    request.baseUrl = baseUrl;
+    request.clock = context.clock;
+    request.codePage = context.codePage;
+    request.progress = context.progress;
+    request.stop = stop;
+    static_cast<FetchStatus&>(outcome) = serviceFetcher(std::move(context))(plan.toFetch, request);
+    takeFetched(store, plan.toFetch, outcome.work);
     return outcome;
 }
 

@@ -1,41 +1,52 @@
 #pragma once
 
 #include "core/serp_entry.h"
+#include "run/run_rules.h"
 #include "search/yandex_worker.h"
 
 #include <QString>
 #include <QStringList>
 
 #include <atomic>
-#include <memory>
-#include <vector>
+#include <functional>
 
 namespace kelvara {
 
-// The outcome of one fetch of what is missing.
-struct FetchOutcome {
+// How a fetch of a run's missing lines ended.
+struct FetchStatus {
     enum class Kind { Success, Error, Stopped };
     Kind kind = Kind::Success;
     TYandexError error = yrConnect;  // with Error
     QString errorText;               // with Error and yrMessage: the service's own text only
-    int total = 0;                   // queries that had to be asked
-    int fetched = 0;                 // of these, answered (with or without URLs)
-    // The run's lines as the window builds them: first the queries with a fresh stored result,
-    // in the given order, then the answered queries that got URLs, in the given order. Each
-    // refers to an entry of the store, or, for a second spelling of a query fetched twice, to one
-    // of runEntries. Meaningful after Success.
-    WorkList workList;
-    std::vector<std::unique_ptr<TSerpEntry>> runEntries;
+    int answered = 0;                // lines answered (with or without URLs)
 };
 
-// For the batch tool, synchronously on the calling thread: every query without a fresh stored
-// result (age < 7 days) is asked, in the given order, duplicates included; a stale entry is
-// released from the store first. Answered queries with URLs join the store (for a query already
-// there the store keeps its own entry), also after an error or a stop. progress(done, total)
-// is called at the start and after each answered query; *stop (when given) ends the work before
-// the next request and aborts the one in flight.
-//
-// baseUrl is the configured URL + "&lr=" + region code.
+// What a synchronous fetch is given besides its list.
+struct FetchRequest {
+    QString baseUrl;      // the service URL + "&lr=" + region code
+    QByteArray codePage;  // the queries pass through it on their way into the request
+    StampClock clock;
+    // After each answered line, on the fetching thread: (done, total).
+    ProgressFunction progress;
+    // When given and set, the work ends before the next request and aborts the one in flight.
+    const std::atomic<bool>* stop = nullptr;
+};
+
+// Asks the service for each line of the list, attaching an entry to every line answered with
+// URLs, and says how it ended. Whatever it attached before an error or a stop is the caller's.
+using Fetcher = std::function<FetchStatus(FetchList& list, const FetchRequest& request)>;
+
+// The search worker on the calling thread: the same requests, retries and errors as the
+// window's run. The context's transport is used; code page, clock and progress are the request's.
+Fetcher serviceFetcher(SearchContext context);
+
+// A whole fetch of what is missing, for the batch tool and tests: plans the run's lines, fetches
+// the missing ones with the search worker and takes in what it returned (also after an error or
+// a stop).
+struct FetchOutcome : FetchStatus {
+    int total = 0;  // lines that had to be asked
+    RunWork work;   // meaningful after Success
+};
 FetchOutcome fetchMissing(ResultStore& store, const QStringList& queries, const QString& baseUrl,
                           SearchContext context, const std::atomic<bool>* stop = nullptr);
 

@@ -3,7 +3,7 @@
 #include "clustering/assembly.h"
 #include "clustering/grouping_thread.h"
 #include "core/messages.h"
-#include "core/settings.h"
+#include "run/cache_saver.h"
 #include "search/yandex_thread.h"
 
 namespace kelvara {
@@ -29,11 +29,6 @@ RunController::~RunController() {
     StopGroupingThread();
 }
 
-QString RunController::baseUrl(const QString& serviceUrl, std::optional<int> regionCode) {
-    return serviceUrl + QStringLiteral("&lr=") +
-           QString::number(regionCode.value_or(kDefaultRegion));
-}
-
 void RunController::Button1Click(const RunRequest& request) {
     request_ = request;
     StartYandexThreads();
@@ -51,33 +46,54 @@ void RunController::Button1Click(const RunRequest& request) {
 
 void RunController::StartYandexThreads() {
     ResetWorkList();
+    RunPlan plan = planRun(FGlobalList, request_.lines, search_.clock(), FWorkList);
     FYandexThreads.resize(kPoolSize);
     for (TYandexThreadRec& slot : FYandexThreads) {
         slot.list = std::make_unique<FetchList>();
     }
-    const Stamp now = search_.clock();
     size_t j = 0;
-    for (const QString& line : request_.lines) {
-        qsizetype at = -1;
-        if (FGlobalList.find(line, &at)) {
-            TSerpEntry* entry = FGlobalList[at].object.get();
-            if (youngerThan(now, entry->Stamp, kFreshnessMs)) {
-                FWorkList.push_back({line, entry});
-                continue;
-            }
-            FGlobalList.removeAt(at);  // stale: released and fetched again
-        }
-        FYandexThreads[j].list->push_back(FetchLine{line, nullptr});
+    for (FetchLine& line : plan.toFetch) {
+        FYandexThreads[j].list->push_back(std::move(line));
         j = (j + 1) % FYandexThreads.size();
     }
     const QString url = baseUrl(request_.serviceUrl, request_.regionCode);
+    sinceSave_.start();
     for (TYandexThreadRec& slot : FYandexThreads) {
-        slot.Thread = std::make_unique<TYandexThread>(url, *slot.list, search_);
+        SearchContext context = search_;
+        FetchList* list = slot.list.get();
+        // On the worker's thread, right after the line `done - 1` was answered.
+        context.progress = [this, list, chained = search_.progress](int done, int total) {
+            if (saver_ && done > 0) {
+                const FetchLine& line = (*list)[size_t(done - 1)];
+                if (line.entry) {
+                    const std::lock_guard lock(arrivedMutex_);
+                    arrived_.emplace_back(line.text, *line.entry);
+                }
+            }
+            if (chained) {
+                chained(done, total);
+            }
+        };
+        slot.Thread = std::make_unique<TYandexThread>(url, *slot.list, std::move(context));
     }
-    progress_.setCaption(GetMessageText(17, language_));
-    progress_.setExplanation(GetMessageText(18, language_));
-    progress_.setButtonCaption(GetMessageText(20, language_));
+    progress_.setCaption(GetMessageText(Msg::FetchCaption, language_));
+    progress_.setExplanation(GetMessageText(Msg::FetchExplanation, language_));
+    progress_.setButtonCaption(GetMessageText(Msg::Cancel, language_));
     progress_.setCountVisible(true);
+}
+
+void RunController::SaveArrivals() {
+    std::vector<std::pair<QString, TSerpEntry>> arrived;
+    {
+        const std::lock_guard lock(arrivedMutex_);
+        if (arrived_.size() == arrivedSaved_) {
+            return;  // nothing new since the last save
+        }
+        arrived = arrived_;
+        arrivedSaved_ = arrived_.size();
+    }
+    saver_->saveInBackground(FGlobalList, arrived);
+    sinceSave_.start();
 }
 
 void RunController::ProcessTimerTimer() {
@@ -112,11 +128,13 @@ void RunController::ProcessTimerTimer() {
             const QString text = failed->ErrorText();
             progress_.close();
             ResetWorkList();
-            const int inner = kind == yrConnect ? 14 : (kind == yrDomXml ? 15 : 16);
-            errors_.showError(messageText(13, language_, {messageText(inner, language_, {text})}));
+            errors_.showError(fetchErrorText(kind, text, language_));
         } else {
-            progress_.setCountText(
-                messageText(19, language_, {QString::number(done), QString::number(total)}));
+            if (saver_ && sinceSave_.isValid() && sinceSave_.elapsed() >= saveInterval_) {
+                SaveArrivals();
+            }
+            progress_.setCountText(messageText(Msg::FetchCount, language_,
+                                               {QString::number(done), QString::number(total)}));
         }
     }
     progress_.setProgress(0, total, done);
@@ -130,34 +148,33 @@ void RunController::StopYandexThreads() {
         slot.Thread->wait();
     }
     ProcessTimer.stop();
+    qsizetype taken = 0;
     for (TYandexThreadRec& slot : FYandexThreads) {
-        for (FetchLine& line : *slot.list) {
-            if (!line.entry) {
-                continue;
-            }
-            FWorkList.push_back({line.text, line.entry.get()});
-            // The same query twice in one run: the store keeps its first answer, and the refused
-            // entry serves this run only.
-            if (!FGlobalList.add(line.text, std::move(line.entry)).inserted) {
-                runEntries_.push_back(std::move(line.entry));
-            }
-        }
+        taken += takeFetched(FGlobalList, *slot.list, FWorkList);
     }
     FYandexThreads.clear();
+    {
+        const std::lock_guard lock(arrivedMutex_);
+        arrived_.clear();
+        arrivedSaved_ = 0;
+    }
+    // The end of a fetch phase, however it ended: what arrived is on disk before anything else.
+    if (saver_ && taken > 0) {
+        saver_->saveInBackground(FGlobalList);
+    }
 }
 
 void RunController::ResetWorkList() {
     StopYandexThreads();
     FWorkList.clear();
-    runEntries_.clear();
 }
 
 void RunController::StartGroupingThread() {
-    FGroupingThread = std::make_unique<TGroupingThread>(FWorkList, FGroups, request_.hardMethod,
-                                                        request_.threshold);
-    progress_.setCaption(GetMessageText(21, language_));
-    progress_.setExplanation(GetMessageText(22, language_));
-    progress_.setButtonCaption(GetMessageText(20, language_));
+    FGroupingThread = std::make_unique<TGroupingThread>(FWorkList.lines, FGroups,
+                                                        request_.hardMethod, request_.threshold);
+    progress_.setCaption(GetMessageText(Msg::ClusteringCaption, language_));
+    progress_.setExplanation(GetMessageText(Msg::ClusteringExplanation, language_));
+    progress_.setButtonCaption(GetMessageText(Msg::Cancel, language_));
     progress_.setCountVisible(false);
     ProcessTimerTimer();
     if (FGroupingThread) {

@@ -3,19 +3,23 @@
 #include "clustering/cluster.h"
 #include "core/platform.h"
 #include "core/serp_entry.h"
+#include "run/run_rules.h"
 #include "search/yandex_worker.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
 namespace kelvara {
 
+class CacheSaver;
 class TYandexThread;
 class TGroupingThread;
 
@@ -68,8 +72,11 @@ public:
     void ResetWorkList();
     void StopGroupingThread();
 
-    // The base URL of the request: the configured URL, "&lr=" and the region code.
-    static QString baseUrl(const QString& serviceUrl, std::optional<int> regionCode);
+    // Where the store is saved at the end of every fetch phase (finished, failed or cancelled)
+    // and about once a minute while a long fetch goes on; none: not saved by the run.
+    void setCacheSaver(CacheSaver* saver) { saver_ = saver; }
+    // How often a running fetch saves what has arrived; a minute in the program.
+    void setSaveInterval(int ms) { saveInterval_ = ms; }
 
     int pollInterval() const { return ProcessTimer.interval(); }
     // 1000 ms in the program; tests poll faster.
@@ -99,14 +106,21 @@ private:
     UiLanguage language_;
     RunRequest request_;
 
-    WorkList FWorkList;
-    // Entries of this run that the store refused (a query fetched twice): they serve the run
-    // through FWorkList and are released when it ends.
-    std::vector<std::unique_ptr<TSerpEntry>> runEntries_;
+    void SaveArrivals();
+
+    RunWork FWorkList;
     TStringListDynArray FGroups;
     std::vector<TYandexThreadRec> FYandexThreads;
     std::unique_ptr<TGroupingThread> FGroupingThread;
     QTimer ProcessTimer;
+
+    // Saving while a fetch goes on: the workers hand a copy of each answer over as it arrives.
+    CacheSaver* saver_ = nullptr;
+    int saveInterval_ = 60'000;
+    QElapsedTimer sinceSave_;
+    std::mutex arrivedMutex_;
+    std::vector<std::pair<QString, TSerpEntry>> arrived_;
+    size_t arrivedSaved_ = 0;
 };
 
 }  // namespace kelvara

@@ -117,6 +117,25 @@ bool fitsFormat(QStringView field) {
 }
 }  // namespace
 
+bool appendCacheLine(QString& text, QStringView query, const TSerpEntry& e) {
+    bool ok = fitsFormat(query);
+    for (const auto& u : e.Urls) {
+        ok = ok && fitsFormat(u.text);
+    }
+    if (!ok) {
+        return false;
+    }
+    text += QString::number(e.Stamp);
+    text += u';';
+    text += query;
+    for (const auto& u : e.Urls) {
+        text += u';';
+        text += u.text;
+    }
+    text += u"\r\n";
+    return true;
+}
+
 QString cacheText(const ResultStore& store, SaveCacheReport* report) {
     SaveCacheReport rep;
     QString text;
@@ -129,24 +148,11 @@ QString cacheText(const ResultStore& store, SaveCacheReport* report) {
     }
     text.reserve(estimate);
     for (const auto& line : store) {
-        const TSerpEntry& e = *line.object;
-        bool ok = fitsFormat(line.text);
-        for (const auto& u : e.Urls) {
-            ok = ok && fitsFormat(u.text);
-        }
-        if (!ok) {
+        if (appendCacheLine(text, line.text, *line.object)) {
+            ++rep.written;
+        } else {
             ++rep.skipped;
-            continue;
         }
-        text += QString::number(e.Stamp);
-        text += u';';
-        text += line.text;
-        for (const auto& u : e.Urls) {
-            text += u';';
-            text += u.text;
-        }
-        text += u"\r\n";
-        ++rep.written;
     }
     if (report) {
         *report = rep;
@@ -154,11 +160,16 @@ QString cacheText(const ResultStore& store, SaveCacheReport* report) {
     return text;
 }
 
+std::optional<FileError> writeCacheText(const QString& path, QStringView text,
+                                        const AnsiCodec& codec, bool* wroteUtf8) {
+    return writeText(path, text, codec, Fallback::Utf8WithBom, wroteUtf8);
+}
+
 std::optional<FileError> SaveCache(const ResultStore& store, const QString& path,
                                    const AnsiCodec& codec, SaveCacheReport* report) {
     SaveCacheReport rep;
     const QString text = cacheText(store, &rep);
-    auto err = writeText(path, text, codec, Fallback::Utf8WithBom, &rep.utf8);
+    auto err = writeCacheText(path, text, codec, &rep.utf8);
     if (report) {
         *report = rep;
     }

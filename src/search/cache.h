@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/textfile.h"
 #include "core/serp_entry.h"
+#include "core/textfile.h"
 
 #include <QLocale>
 #include <optional>
@@ -35,5 +35,11 @@ struct SaveCacheReport {
 std::optional<FileError> SaveCache(const ResultStore& store, const QString& path,
                                    const AnsiCodec& codec, SaveCacheReport* report = nullptr);
 QString cacheText(const ResultStore& store, SaveCacheReport* report = nullptr);
+// One line of the file for the entry, added to the text; false (and nothing added) when the
+// format cannot hold it.
+bool appendCacheLine(QString& text, QStringView query, const TSerpEntry& entry);
+// Writes text made of such lines as the file, atomically.
+std::optional<FileError> writeCacheText(const QString& path, QStringView text,
+                                        const AnsiCodec& codec, bool* wroteUtf8 = nullptr);
 
 }  // namespace kelvara

@@ -101,8 +101,8 @@ QString exportText(const ClusterList& clusters, const ResultStore& store, UiLang
             size += c.caption.size() + p.size() + 16;
         }
     }
-    const QString header = GetMessageText(11, language);
-    const QString footer = GetMessageText(12, language);
+    const QString header = GetMessageText(Msg::ExportHeader, language);
+    const QString footer = GetMessageText(Msg::ExportFooter, language);
     const QString lineEnd = QStringLiteral("\r\n");
     QString out;
     out.reserve(header.size() + footer.size() + size + 4);

@@ -136,13 +136,13 @@ void TfrmAboutForm::FormCreate() {
 }
 
 void TfrmAboutForm::FormShow() {
-    setWindowTitle(GetMessageText(23, language_));
-    Panel2->setText(GetMessageText(10, language_));
-    Label1->setText(GetMessageText(24, language_));
-    Label3->setText(messageText(25, language_, {GetVersionText(false)}));
-    Label4->setText(GetMessageText(27, language_));
-    Label6->setText(GetMessageText(26, language_));
-    Label7->setText(GetMessageText(28, language_));
+    setWindowTitle(GetMessageText(Msg::AboutCaption, language_));
+    Panel2->setText(GetMessageText(Msg::Close, language_));
+    Label1->setText(GetMessageText(Msg::AboutTitle, language_));
+    Label3->setText(messageText(Msg::AboutVersion, language_, {GetVersionText(false)}));
+    Label4->setText(GetMessageText(Msg::AboutCreatedBy, language_));
+    Label6->setText(GetMessageText(Msg::AboutMail, language_));
+    Label7->setText(GetMessageText(Msg::AboutText, language_));
     Label4->adjustSize();
     Label4->move(width() - Label4->width() - 5, Label4->y());
     highlight(nullptr);

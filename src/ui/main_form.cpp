@@ -97,6 +97,8 @@ TfrmMainForm::TfrmMainForm(Environment env, QWidget* parent)
     errorView_ = std::make_unique<ErrorBoxes>(this);
     controller_ = std::make_unique<RunController>(FGlobalList, env_.search, *progressView_,
                                                   *errorView_, env_.platform.language);
+    saver_ = std::make_unique<CacheSaver>(path("cache.txt"), codec_);
+    controller_->setCacheSaver(saver_.get());
     connect(controller_.get(), &RunController::clustersBuilt, this,
             &TfrmMainForm::BuildClusterTree);
 
@@ -141,12 +143,12 @@ void TfrmMainForm::FormCreate() {
     }
     exportPath_ = QDir::currentPath();
 
-    QApplication::setApplicationDisplayName(GetMessageText(0, lang));
-    setWindowTitle(messageText(1, lang, {GetVersionText(true)}));
-    ui->LabeledEdit2Label->setText(GetMessageText(2, lang));
-    ui->Label2->setText(messageText(3, lang, {QStringLiteral("0")}));
-    ui->GroupBox1->setTitle(GetMessageText(4, lang));
-    ui->Button1->setText(GetMessageText(9, lang));
+    QApplication::setApplicationDisplayName(GetMessageText(Msg::MainCaption, lang));
+    setWindowTitle(messageText(Msg::VersionCaption, lang, {GetVersionText(true)}));
+    ui->LabeledEdit2Label->setText(GetMessageText(Msg::UrlLabel, lang));
+    ui->Label2->setText(messageText(Msg::QueriesLabel, lang, {QStringLiteral("0")}));
+    ui->GroupBox1->setTitle(GetMessageText(Msg::MethodFrame, lang));
+    ui->Button1->setText(GetMessageText(Msg::ClusterButton, lang));
     ui->lbCountText->setText(model_.countText());
     UpdateQueryCount();
 
@@ -172,7 +174,8 @@ void TfrmMainForm::FormDestroy() {
         controller_->StopGroupingThread();
     }
     QStringList problems;
-    if (auto err = SaveCache(FGlobalList, path("cache.txt"), codec_)) {
+    if (auto err = saver_ ? saver_->save(FGlobalList)
+                          : SaveCache(FGlobalList, path("cache.txt"), codec_)) {
         problems << err->message();
     }
     SaveSettings(*FCfg, *this);
@@ -187,14 +190,15 @@ void TfrmMainForm::FormDestroy() {
 void TfrmMainForm::UpdateQueryCount() {
     const int lines = queryLineCount(ui->Memo1->toPlainText());
     ui->Button1->setEnabled(clusterButtonEnabled(ui->LabeledEdit2->text(), lines));
-    ui->Label2->setText(messageText(3, env_.platform.language, {QString::number(lines)}));
+    ui->Label2->setText(
+        messageText(Msg::QueriesLabel, env_.platform.language, {QString::number(lines)}));
 }
 
 void TfrmMainForm::RadioButton1Click() {
-    ui->cbPorog->setCurrentIndex(2);
+    ui->cbPorog->setCurrentIndex(defaultThreshold(false) - kMinThreshold);
 }
 void TfrmMainForm::RadioButton2Click() {
-    ui->cbPorog->setCurrentIndex(3);
+    ui->cbPorog->setCurrentIndex(defaultThreshold(true) - kMinThreshold);
 }
 
 void TfrmMainForm::Splitter1Moved() {
@@ -235,7 +239,7 @@ void TfrmMainForm::Button1Click() {
     request.serviceUrl = ui->LabeledEdit2->text();
     request.regionCode = selectedRegion();
     request.hardMethod = ui->RadioButton2->isChecked();
-    request.threshold = ui->cbPorog->currentIndex() + 1;
+    request.threshold = ui->cbPorog->currentIndex() + kMinThreshold;
     controller_->Button1Click(request);
 }
 

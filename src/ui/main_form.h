@@ -2,10 +2,11 @@
 
 #include "core/platform.h"
 #include "core/profile_file.h"
-#include "run/run_controller.h"
-#include "core/settings.h"
-#include "search/regions.h"
 #include "core/serp_entry.h"
+#include "core/settings.h"
+#include "run/cache_saver.h"
+#include "run/run_controller.h"
+#include "search/regions.h"
 #include "search/yandex_worker.h"
 #include "tree/cluster_tree_model.h"
 #include "ui/shell_open.h"
@@ -97,6 +98,7 @@ private:
     TfrmProgressForm* progressForm_ = nullptr;
     std::unique_ptr<ProgressView> progressView_;
     std::unique_ptr<ErrorView> errorView_;
+    std::unique_ptr<CacheSaver> saver_;  // before the controller, which saves through it
     std::unique_ptr<RunController> controller_;
     bool destroyed_ = false;
 };

@@ -1,6 +1,7 @@
 // kelvara-cli as a program: arguments in, exit status, files and standard streams out.
 #include "core/textfile.h"
 #include "search/cache.h"
+#include "support/service_double.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +9,9 @@
 #include <QProcess>
 #include <QRegularExpression>
 
+#include <csignal>
 #include <set>
+#include <thread>
 
 using namespace kelvara;
 
@@ -136,6 +139,44 @@ TEST(Cli, FetchesWhatIsMissingFromTheService) {
     EXPECT_TRUE(f.err.contains(u"Error: failed to establish connection to the service, Yandex"_qs))
         << f.err.toStdString();
     EXPECT_TRUE(QFileInfo::exists(dir.path(u"cache.txt"_qs)));
+}
+
+// Ctrl+C or SIGTERM during a fetch: the request in flight is aborted, what was answered is in
+// the cache, and the program says so and exits with 130.
+TEST(Cli, AStopSignalDuringTheFetchKeepsWhatWasAnswered) {
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        test::ServiceDouble service;
+        service.setResponder([](const QString& query) {
+            if (query == u"third") {
+                test::ServiceAnswer slow = test::ServiceAnswer::urls({u"http://late.ru/"_qs});
+                slow.delayMs = 60'000;
+                return slow;
+            }
+            return test::ServiceAnswer::urls({u"http://"_qs + query + u".ru/"_qs});
+        });
+        test::TempDir dir;
+        dir.write(u"q.txt"_qs, "first\r\nsecond\r\nthird\r\nfourth\r\n");
+        QProcess p;
+        p.start(kCli, {u"--queries"_qs, dir.path(u"q.txt"_qs), u"--url"_qs, service.searchUrl(),
+                       u"--cache"_qs, dir.path(u"cache.txt"_qs), u"--lang"_qs, u"en"_qs});
+        ASSERT_TRUE(p.waitForStarted(10'000));
+        for (int i = 0; i < 2000 && service.requestCount() < 3; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ASSERT_EQ(service.requestCount(), 3);
+        ASSERT_EQ(::kill(pid_t(p.processId()), signal), 0);
+        ASSERT_TRUE(p.waitForFinished(20'000));
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), 130);
+        const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+        EXPECT_TRUE(err.contains(u"stopped; what was fetched is kept"_qs)) << err.toStdString();
+        const QString cache = QString::fromUtf8(dir.read(u"cache.txt"_qs));
+        EXPECT_TRUE(cache.contains(u";first;http://first.ru/"_qs)) << cache.toStdString();
+        EXPECT_TRUE(cache.contains(u";second;http://second.ru/"_qs));
+        EXPECT_FALSE(cache.contains(u"third"_qs));
+        EXPECT_EQ(service.requestCount(), 3);  // nothing asked after the signal
+    }
 }
 
 }  // namespace

@@ -200,17 +200,22 @@ TEST(BatchRun, AFailedFetchKeepsWhatItFetched) {
     Captured io;
     BatchEnvironment env = io.env();
     QString askedUrl;
-    env.fetch = [&](ResultStore& store, const BatchFetchRequest& request) {
+    env.fetch = [&](FetchList& list, const FetchRequest& request) -> FetchStatus {
         askedUrl = request.baseUrl;
-        EXPECT_EQ(request.lines, (QStringList{u"first"_qs, u"second"_qs}));
+        EXPECT_EQ(list.size(), 2u);
+        if (list.size() != 2) {
+            return {};
+        }
+        EXPECT_EQ(list[0].text, u"first"_qs);
+        EXPECT_EQ(list[1].text, u"second"_qs);
         EXPECT_EQ(request.codePage, kCp1251);
-        auto e = std::make_unique<TSerpEntry>(CurrentStamp());
-        e->Urls.add(u"http://first.ru/"_qs);
-        store.add(u"first"_qs, std::move(e));
+        list[0].entry = std::make_unique<TSerpEntry>(CurrentStamp());
+        list[0].entry->Urls.add(u"http://first.ru/"_qs);
         request.progress(1, 2);
-        BatchFetchResult r;
-        r.ok = false;
+        FetchStatus r;
+        r.kind = FetchStatus::Kind::Error;
         r.error = yrConnect;
+        r.answered = 1;
         return r;
     };
     EXPECT_EQ(batchMain({u"--queries"_qs, dir.path(u"q.txt"_qs), u"--url"_qs,
@@ -230,17 +235,14 @@ TEST(BatchRun, ASuccessfulFetchGivesTheRunItsWorkList) {
     dir.write(u"q.txt"_qs, "one\r\ntwo\r\n");
     Captured io;
     BatchEnvironment env = io.env();
-    env.fetch = [&](ResultStore& store, const BatchFetchRequest& request) {
-        BatchFetchResult r;
-        r.asked = r.answered = int(request.lines.size());
-        for (const QString& q : request.lines) {
-            auto e = std::make_unique<TSerpEntry>(CurrentStamp());
+    env.fetch = [&](FetchList& list, const FetchRequest&) {
+        FetchStatus r;
+        for (FetchLine& line : list) {
+            line.entry = std::make_unique<TSerpEntry>(CurrentStamp());
             for (int i = 0; i < 4; ++i) {
-                e->Urls.add(u"http://shared%1.ru/"_qs.arg(i));
+                line.entry->Urls.add(u"http://shared%1.ru/"_qs.arg(i));
             }
-            TSerpEntry* raw = e.get();
-            store.add(q, std::move(e));
-            r.workList.push_back({q, raw});
+            ++r.answered;
         }
         return r;
     };

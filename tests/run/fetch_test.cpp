@@ -45,9 +45,9 @@ TEST(FetchMissing, AsksOnlyWhatIsNotFreshAndStoresTheAnswers) {
     const FetchOutcome out =
         fetchMissing(store, queries, service.searchUrl() + u"&lr=2"_qs, context);
 
-    EXPECT_EQ(out.kind, FetchOutcome::Kind::Success);
+    EXPECT_EQ(out.kind, FetchStatus::Kind::Success);
     EXPECT_EQ(out.total, 4);
-    EXPECT_EQ(out.fetched, 4);
+    EXPECT_EQ(out.answered, 4);
     EXPECT_EQ(progress.front(), std::make_pair(0, 4));
     EXPECT_EQ(progress.back(), std::make_pair(4, 4));
     QStringList asked;
@@ -66,16 +66,16 @@ TEST(FetchMissing, AsksOnlyWhatIsNotFreshAndStoresTheAnswers) {
 
     // The run's lines: fresh first, then the answered ones with URLs, the second spelling on
     // an entry of its own.
-    ASSERT_EQ(out.workList.size(), 4u);
-    EXPECT_EQ(out.workList[0].text, u"Fresh"_qs);
-    EXPECT_EQ(out.workList[0].entry, findEntry(store, u"fresh"));
-    EXPECT_EQ(out.workList[1].text, u"stale"_qs);
-    EXPECT_EQ(out.workList[2].text, u"new"_qs);
-    EXPECT_EQ(out.workList[2].entry, findEntry(store, u"new"));
-    EXPECT_EQ(out.workList[3].text, u"NEW"_qs);
-    ASSERT_EQ(out.runEntries.size(), 1u);
-    EXPECT_EQ(out.workList[3].entry, out.runEntries[0].get());
-    EXPECT_EQ(out.runEntries[0]->Urls.texts(), QStringList{u"https://new/NEW"_qs});
+    ASSERT_EQ(out.work.lines.size(), 4u);
+    EXPECT_EQ(out.work.lines[0].text, u"Fresh"_qs);
+    EXPECT_EQ(out.work.lines[0].entry, findEntry(store, u"fresh"));
+    EXPECT_EQ(out.work.lines[1].text, u"stale"_qs);
+    EXPECT_EQ(out.work.lines[2].text, u"new"_qs);
+    EXPECT_EQ(out.work.lines[2].entry, findEntry(store, u"new"));
+    EXPECT_EQ(out.work.lines[3].text, u"NEW"_qs);
+    ASSERT_EQ(out.work.runEntries.size(), 1u);
+    EXPECT_EQ(out.work.lines[3].entry, out.work.runEntries[0].get());
+    EXPECT_EQ(out.work.runEntries[0]->Urls.texts(), QStringList{u"https://new/NEW"_qs});
 }
 
 TEST(FetchMissing, KeepsWhatItGotWhenTheServiceFails) {
@@ -86,11 +86,11 @@ TEST(FetchMissing, KeepsWhatItGotWhenTheServiceFails) {
     put(store, u"b"_qs, kNow - kFreshnessMs - 5, u"https://old/b"_qs);
     const FetchOutcome out = fetchMissing(store, {u"a"_qs, u"b"_qs, u"c"_qs},
                                           u"http://h/x?k=SECRET&lr=1"_qs, contextFor(transport));
-    EXPECT_EQ(out.kind, FetchOutcome::Kind::Error);
+    EXPECT_EQ(out.kind, FetchStatus::Kind::Error);
     EXPECT_EQ(out.error, yrMessage);
     EXPECT_EQ(out.errorText, u"Limit"_qs);
     EXPECT_EQ(out.total, 3);
-    EXPECT_EQ(out.fetched, 1);
+    EXPECT_EQ(out.answered, 1);
     EXPECT_NE(findEntry(store, u"a"), nullptr);
     EXPECT_EQ(findEntry(store, u"b"), nullptr) << "the stale entry went before the fetch";
     EXPECT_EQ(store.size(), 1);
@@ -109,8 +109,8 @@ TEST(FetchMissing, StopsOnTheFlagAndKeepsTheAnswersSoFar) {
     ResultStore store;
     const FetchOutcome out =
         fetchMissing(store, {u"a"_qs, u"b"_qs}, u"http://h/x?lr=1"_qs, context, &stop);
-    EXPECT_EQ(out.kind, FetchOutcome::Kind::Stopped);
-    EXPECT_EQ(out.fetched, 1);
+    EXPECT_EQ(out.kind, FetchStatus::Kind::Stopped);
+    EXPECT_EQ(out.answered, 1);
     EXPECT_EQ(transport->requests().size(), 1u);
     EXPECT_NE(findEntry(store, u"a"), nullptr);
 }
@@ -121,11 +121,11 @@ TEST(FetchMissing, NothingMissingAsksNothing) {
     put(store, u"a"_qs, kNow, u"https://a/"_qs);
     const FetchOutcome out =
         fetchMissing(store, {u"a"_qs, u"A"_qs}, u"http://h/x?lr=1"_qs, contextFor(transport));
-    EXPECT_EQ(out.kind, FetchOutcome::Kind::Success);
+    EXPECT_EQ(out.kind, FetchStatus::Kind::Success);
     EXPECT_EQ(out.total, 0);
     EXPECT_TRUE(transport->requests().empty());
-    ASSERT_EQ(out.workList.size(), 2u);
-    EXPECT_EQ(out.workList[0].entry, out.workList[1].entry);
+    ASSERT_EQ(out.work.lines.size(), 2u);
+    EXPECT_EQ(out.work.lines[0].entry, out.work.lines[1].entry);
 }
 
 }  // namespace

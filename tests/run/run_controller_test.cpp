@@ -1,7 +1,10 @@
 // The run, driven through a fake progress window and an in-memory search service.
 #include "run/run_controller.h"
+
+#include "run/cache_saver.h"
 #include "search/http_transport.h"
 #include "support/service_double.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +13,7 @@
 #include <QUrlQuery>
 
 #include <mutex>
+#include <thread>
 
 using namespace kelvara;
 
@@ -21,11 +25,16 @@ constexpr Stamp kNow = 739'959 * kMsPerDay;
 class ScriptedTransport final : public HttpTransport {
 public:
     std::map<QString, QStringList> answers;
+    std::function<void(const QString& query)> before;  // on the worker's thread, first
     HttpResponse perform(const HttpRequest& request, const AbortCheck&) override {
         const QString url = QString::fromLatin1(request.url);
         const QUrlQuery q(url.mid(url.indexOf(u'?') + 1));
+        const QString query = q.queryItemValue(u"query"_qs, QUrl::FullyDecoded);
+        if (before) {
+            before(query);
+        }
         std::lock_guard lock(mutex_);
-        asked_.push_back(q.queryItemValue(u"query"_qs, QUrl::FullyDecoded));
+        asked_.push_back(query);
         regions_.push_back(q.queryItemValue(u"lr"_qs));
         const auto it = answers.find(asked_.back());
         HttpResponse r;
@@ -184,7 +193,7 @@ TEST(RunController, NoRegionSelectedAsksForTheDefaultRegion) {
     r.transport->answers[u"q"_qs] = kShared;
     r.run({u"q"_qs}, std::nullopt);
     EXPECT_EQ(r.transport->regions(), QStringList{u"213"_qs});
-    EXPECT_EQ(RunController::baseUrl(u"http://s/?k=1"_qs, 54), u"http://s/?k=1&lr=54"_qs);
+    EXPECT_EQ(baseUrl(u"http://s/?k=1"_qs, 54), u"http://s/?k=1&lr=54"_qs);
 }
 
 TEST(RunController, EmptyLinesAreAskedAndQueriesWithoutUrlsJoinNothing) {
@@ -196,4 +205,59 @@ TEST(RunController, EmptyLinesAreAskedAndQueriesWithoutUrlsJoinNothing) {
     EXPECT_EQ(r.store.size(), 1);
     ASSERT_EQ(r.built.size(), 1u);
     EXPECT_EQ(r.built[0], (ClusterList{{unsortedCaption(), {u"a"_qs}}}));
+}
+
+namespace {
+
+// A run whose store is saved through a CacheSaver into a temporary cache.txt.
+struct SavingRun : TestRun {
+    test::TempDir dir;
+    CacheSaver saver{dir.path(u"cache.txt"_qs), AnsiCodec("windows-1251")};
+    SavingRun() { controller->setCacheSaver(&saver); }
+    QString saved() {
+        saver.wait();
+        return AnsiCodec("windows-1251").decode(dir.read(u"cache.txt"_qs));
+    }
+};
+
+}  // namespace
+
+// A fetch that fails (or is cancelled) leaves on disk what it fetched, without waiting for the
+// program to shut down; a run that fetched nothing writes nothing.
+TEST(RunController, TheEndOfAFetchSavesWhatArrived) {
+    SavingRun r;
+    r.transport->answers = {{u"a"_qs, kShared}, {u"b"_qs, kShared}};
+    r.run({u"a"_qs, u"b"_qs, u"unanswered"_qs});
+    ASSERT_EQ(r.errors.shown.size(), 1);
+    const QString saved = r.saved();
+    EXPECT_TRUE(saved.contains(u";a;http://a.ru/"_qs)) << saved.toStdString();
+    EXPECT_TRUE(saved.contains(u";b;http://a.ru/"_qs));
+    EXPECT_EQ(r.saver.saves(), 1);
+
+    r.remember(u"fresh"_qs, kShared, kNow);
+    r.run({u"fresh"_qs, u"a"_qs});
+    EXPECT_EQ(r.saver.saves(), 1);  // all from the store: nothing new to save
+}
+
+// While a long fetch goes on, what has arrived is saved every little while (here at every poll).
+TEST(RunController, ALongFetchSavesAsItGoes) {
+    SavingRun r;
+    r.controller->setSaveInterval(0);
+    r.transport->answers = {{u"a"_qs, kShared}, {u"b"_qs, kShared}, {u"slow"_qs, kShared}};
+    bool seenOnDisk = false;
+    r.transport->before = [&](const QString& query) {
+        if (query != u"slow") {
+            return;
+        }
+        // The answers of a and b are on disk while this request is still open.
+        for (int i = 0; i < 1000 && !seenOnDisk; ++i) {
+            const QString text = AnsiCodec("windows-1251").decode(r.dir.read(u"cache.txt"_qs));
+            seenOnDisk = text.contains(u";a;"_qs) && text.contains(u";b;"_qs);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    };
+    r.run({u"a"_qs, u"b"_qs, u"slow"_qs});
+    EXPECT_TRUE(seenOnDisk);
+    ASSERT_EQ(r.built.size(), 1u);
+    EXPECT_TRUE(r.saved().contains(u";slow;"_qs));
 }

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "clustering/cluster.h"
+#include "clustering/engine.h"
+#include "core/platform.h"
+#include "core/serp_entry.h"
+#include "search/yandex_worker.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace kelvara {
+
+// The rules of a run, once for the window and the batch tool: which lines are served by the store
+// and which are asked, how the answers join the store and the run, the request's base URL, the
+// error text of a failed fetch, and the clustering of what the run gathered. Plain functions:
+// the window drives them from its timer and threads, the batch tool on its own thread.
+
+inline constexpr int kSoftDefaultThreshold = 3;
+inline constexpr int kHardDefaultThreshold = 4;
+inline constexpr int kMinThreshold = 1;
+inline constexpr int kMaxThreshold = 10;
+
+// The threshold a method starts with when the user picks it.
+constexpr int defaultThreshold(bool hardMethod) {
+    return hardMethod ? kHardDefaultThreshold : kSoftDefaultThreshold;
+}
+
+// The lines of one run as they reach the engine: first those with a fresh stored result, in line
+// order, then the fetched ones. Each refers to an entry of the store or, for a second spelling of
+// a query fetched twice in the run (which the store refuses), to one of runEntries, which serve
+// this run only.
+struct RunWork {
+    WorkList lines;
+    std::vector<std::unique_ptr<TSerpEntry>> runEntries;
+
+    void clear() {
+        lines.clear();
+        runEntries.clear();
+    }
+};
+
+// What a run must do before it can cluster.
+struct RunPlan {
+    FetchList toFetch;            // the lines without a fresh stored result, in line order
+    qsizetype firstMissing = -1;  // the index of the first of them among the lines
+    qsizetype released = 0;       // stale entries released from the store, to be fetched again
+};
+
+// Splits the run's lines: a line whose stored result is younger than seven days joins the work
+// at once; a stale entry is released from the store and its line asked again with the others.
+RunPlan planRun(ResultStore& store, const QStringList& lines, Stamp now, RunWork& work);
+
+// Takes in what a fetch returned, whether it finished, failed or was stopped: every answered line
+// of the list, in list order, joins the work and the store. For a query the store knows already
+// (the same query twice in one run) the store keeps its first answer and the refused entry is
+// kept aside in the work for this run. Returns how many lines were taken in.
+qsizetype takeFetched(ResultStore& store, FetchList& fetched, RunWork& work);
+
+// The base URL of the run's requests: the configured URL, "&lr=" and the region code.
+QString baseUrl(const QString& serviceUrl, std::optional<int> regionCode);
+
+// The text a failed fetch is reported with: message 13 around the text of its kind (14, 15, or
+// 16 with the service's own text).
+QString fetchErrorText(TYandexError kind, const QString& serviceText, UiLanguage language);
+
+// The clustering step on the calling thread: the groups of the work and the clusters assembled
+// from them, bucket last. None when a stop request ended it early.
+std::optional<ClusterList> clusterWork(const WorkList& work, bool hardMethod, int threshold,
+                                       GroupingProgress& progress,
+                                       const std::function<bool()>& stopRequested = {});
+
+}  // namespace kelvara
