@@ -7,8 +7,11 @@
 namespace kelvara {
 
 QStringList queryLines(const QString& text) {
-    // The edit control breaks lines where the text files do: CR LF, LF or CR.
-    return splitLines(text);
+    // The edit control breaks lines where the text files do: CR LF, LF or CR. A blank line is
+    // no query: asking for it only earns an error of the service.
+    QStringList lines = splitLines(text);
+    lines.removeIf(isBlankQuery);
+    return lines;
 }
 
 int queryLineCount(const QString& text) {

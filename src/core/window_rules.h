@@ -7,10 +7,14 @@ namespace kelvara {
 
 // The main window's rules that need no window.
 
-// Lines of the query box as the edit control counts them: separated by line breaks; a last line
-// that is empty (a text ending with a line break, or an empty box) does not count.
+// A line that is empty or holds only white space: neither counted, nor asked, nor clustered.
+inline bool isBlankQuery(const QString& line) {
+    return line.trimmed().isEmpty();
+}
+
+// Query lines of the query box: separated by line breaks, blank lines left out.
 int queryLineCount(const QString& text);
-// The query box's lines for a run: every counted line, unchanged.
+// The query box's lines for a run: every query line, unchanged, in order.
 QStringList queryLines(const QString& text);
 
 // The cluster button is enabled exactly when the URL box is filled and there is a query line.

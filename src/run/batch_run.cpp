@@ -4,6 +4,7 @@
 #include "clustering/engine.h"
 #include "core/messages.h"
 #include "core/textfile.h"
+#include "core/window_rules.h"
 #include "run/cache_saver.h"
 #include "run/fetch.h"
 #include "run/run_rules.h"
@@ -133,6 +134,7 @@ private:
             // As the query box holds them: every line unchanged, no empty line after the last
             // line break.
             lines_ = splitLines(decodeTextFile(bytes, codec_));
+            lines_.removeIf(isBlankQuery);
             if (lines_.isEmpty()) {
                 return fail(
                     beBadInput,
@@ -223,7 +225,7 @@ private:
         };
         const FetchStatus r = env_.fetch(plan.toFetch, request);
         // Kept whatever happened: what was answered joins the store, and so the saved cache.
-        takeFetched(store_, plan.toFetch, work_);
+        takeFetched(store_, plan, work_);
         if (r.kind == FetchStatus::Kind::Stopped || stopped()) {
             progress(QStringLiteral("fetched %1 of %2 queries").arg(r.answered).arg(missing));
             return stoppedExit();

@@ -56,7 +56,7 @@ FetchOutcome fetchMissing(ResultStore& store, const QStringList& queries, const 
     request.progress = context.progress;
     request.stop = stop;
     static_cast<FetchStatus&>(outcome) = serviceFetcher(std::move(context))(plan.toFetch, request);
-    takeFetched(store, plan.toFetch, outcome.work);
+    takeFetched(store, plan, outcome.work);
     return outcome;
 }
 

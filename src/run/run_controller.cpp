@@ -46,21 +46,17 @@ void RunController::Button1Click(const RunRequest& request) {
 
 void RunController::StartYandexThreads() {
     ResetWorkList();
-    RunPlan plan = planRun(FGlobalList, request_.lines, search_.clock(), FWorkList);
+    plan_ = planRun(FGlobalList, request_.lines, search_.clock(), FWorkList);
     FYandexThreads.resize(kPoolSize);
+    static_assert(kPoolSize == 1, "one slot works through the plan's whole list");
     for (TYandexThreadRec& slot : FYandexThreads) {
-        slot.list = std::make_unique<FetchList>();
-    }
-    size_t j = 0;
-    for (FetchLine& line : plan.toFetch) {
-        FYandexThreads[j].list->push_back(std::move(line));
-        j = (j + 1) % FYandexThreads.size();
+        slot.list = &plan_.toFetch;
     }
     const QString url = baseUrl(request_.serviceUrl, request_.regionCode);
     sinceSave_.start();
     for (TYandexThreadRec& slot : FYandexThreads) {
         SearchContext context = search_;
-        FetchList* list = slot.list.get();
+        FetchList* list = slot.list;
         // On the worker's thread, right after the line `done - 1` was answered.
         context.progress = [this, list, chained = search_.progress](int done, int total) {
             if (saver_ && done > 0) {
@@ -148,11 +144,9 @@ void RunController::StopYandexThreads() {
         slot.Thread->wait();
     }
     ProcessTimer.stop();
-    qsizetype taken = 0;
-    for (TYandexThreadRec& slot : FYandexThreads) {
-        taken += takeFetched(FGlobalList, *slot.list, FWorkList);
-    }
     FYandexThreads.clear();
+    const qsizetype taken = takeFetched(FGlobalList, plan_, FWorkList);
+    plan_ = RunPlan();
     {
         const std::lock_guard lock(arrivedMutex_);
         arrived_.clear();

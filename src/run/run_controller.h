@@ -89,7 +89,7 @@ Q_SIGNALS:
 
 private:
     struct TYandexThreadRec {
-        std::unique_ptr<FetchList> list;
+        FetchList* list = nullptr;  // the part of the plan this slot asks
         std::unique_ptr<TYandexThread> Thread;
     };
 
@@ -108,6 +108,7 @@ private:
 
     void SaveArrivals();
 
+    RunPlan plan_;  // the queries a fetch asks, and where their answers go
     RunWork FWorkList;
     TStringListDynArray FGroups;
     std::vector<TYandexThreadRec> FYandexThreads;

@@ -3,6 +3,7 @@
 #include "clustering/assembly.h"
 #include "core/messages.h"
 #include "core/settings.h"
+#include "core/window_rules.h"
 
 #include <QHash>
 
@@ -20,8 +21,16 @@ RunPlan planRun(ResultStore& store, const QStringList& lines, Stamp now, RunWork
             exact.insert(QStringView(store[i].text), i);
         }
     }
+    QHash<QStringView, qsizetype> asked;  // exact text -> place in toFetch
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const QString& line = lines[i];
+        if (isBlankQuery(line)) {
+            continue;
+        }
+        if (const auto again = asked.constFind(QStringView(line)); again != asked.cend()) {
+            plan.order.push_back(*again);  // the same text again: asked once
+            continue;
+        }
         qsizetype at = exact.value(QStringView(line), -1);
         if (at >= 0 || store.find(line, &at)) {
             TSerpEntry* entry = store[at].object.get();
@@ -36,23 +45,31 @@ RunPlan planRun(ResultStore& store, const QStringList& lines, Stamp now, RunWork
         if (plan.firstMissing < 0) {
             plan.firstMissing = i;
         }
+        asked.insert(QStringView(line), qsizetype(plan.toFetch.size()));
+        plan.order.push_back(qsizetype(plan.toFetch.size()));
         plan.toFetch.push_back(FetchLine{line, nullptr});
     }
     return plan;
 }
 
-qsizetype takeFetched(ResultStore& store, FetchList& fetched, RunWork& work) {
+qsizetype takeFetched(ResultStore& store, RunPlan& plan, RunWork& work) {
+    // The answer of each query once it has gone into the store (or the run's own entries).
+    std::vector<TSerpEntry*> answered(plan.toFetch.size(), nullptr);
     qsizetype taken = 0;
-    for (FetchLine& line : fetched) {
-        if (!line.entry) {
-            continue;
+    for (const qsizetype k : plan.order) {
+        FetchLine& line = plan.toFetch[size_t(k)];
+        if (line.entry) {
+            answered[size_t(k)] = line.entry.get();
+            ++taken;
+            if (!store.add(line.text, std::move(line.entry)).inserted) {
+                work.runEntries.push_back(std::move(line.entry));
+            }
         }
-        ++taken;
-        work.lines.push_back({line.text, line.entry.get()});
-        if (!store.add(line.text, std::move(line.entry)).inserted) {
-            work.runEntries.push_back(std::move(line.entry));
+        if (TSerpEntry* entry = answered[size_t(k)]) {
+            work.lines.push_back({line.text, entry});
         }
     }
+    plan.order.clear();  // taken in once
     return taken;
 }
 

@@ -47,20 +47,25 @@ struct RunWork {
 
 // What a run must do before it can cluster.
 struct RunPlan {
-    FetchList toFetch;            // the lines without a fresh stored result, in line order
-    qsizetype firstMissing = -1;  // the index of the first of them among the lines
+    // The queries to ask, each text once, in the order of their first line.
+    FetchList toFetch;
+    // Every line without a fresh stored result, in line order: its query's place in toFetch.
+    std::vector<qsizetype> order;
+    qsizetype firstMissing = -1;  // the index of the first such line among the lines
     qsizetype released = 0;       // stale entries released from the store, to be fetched again
 };
 
 // Splits the run's lines: a line whose stored result is younger than seven days joins the work
 // at once; a stale entry is released from the store and its line asked again with the others.
+// A blank line is left out; a line whose exact text came before is asked once.
 RunPlan planRun(ResultStore& store, const QStringList& lines, Stamp now, RunWork& work);
 
-// Takes in what a fetch returned, whether it finished, failed or was stopped: every answered line
-// of the list, in list order, joins the work and the store. For a query the store knows already
-// (the same query twice in one run) the store keeps its first answer and the refused entry is
-// kept aside in the work for this run. Returns how many lines were taken in.
-qsizetype takeFetched(ResultStore& store, FetchList& fetched, RunWork& work);
+// Takes in what a fetch of the plan returned, whether it finished, failed or was stopped: every
+// line whose query was answered, in line order, joins the work, and each answer the store. For a
+// query the store knows already (another spelling of a query of this run) the store keeps its
+// first answer and the refused entry is kept aside in the work for this run. Returns how many
+// answers were taken in.
+qsizetype takeFetched(ResultStore& store, RunPlan& plan, RunWork& work);
 
 // The base URL of the run's requests: the configured URL, "&lr=" and the region code.
 QString baseUrl(const QString& serviceUrl, std::optional<int> regionCode);

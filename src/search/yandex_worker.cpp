@@ -116,10 +116,10 @@ void YandexWorker::Execute() {
             break;
         }
 
+        // "Nothing found" is an answer too: an entry without URLs, kept like any other so the
+        // query stays in the run (in the unsorted bucket) and is not paid for again.
+        line.entry = std::make_unique<TSerpEntry>(context_.clock());
         for (QString& url : answer.urls) {
-            if (!line.entry) {
-                line.entry = std::make_unique<TSerpEntry>(context_.clock());
-            }
             line.entry->Urls.add(std::move(url));
         }
         const std::int32_t done = FSuccessQueries.load(std::memory_order_relaxed) + 1;

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "core/platform.h"
+#include "core/serp_entry.h"
 #include "core/textfile.h"
 #include "search/http_transport.h"
 #include "search/rest_form.h"
-#include "core/serp_entry.h"
 
 #include <QString>
 
@@ -20,8 +20,8 @@ namespace kelvara {
 enum TYandexStatus : int { ysProcess, ysError, ysSuccess };
 enum TYandexError : int { yrConnect, yrDomXml, yrMessage };
 
-// One query of the worker's list; the worker attaches the entry when the query is answered with
-// at least one URL.
+// One query of the worker's list; the worker attaches the entry when the query is answered, with
+// or without URLs.
 struct FetchLine {
     QString text;
     std::unique_ptr<TSerpEntry> entry;

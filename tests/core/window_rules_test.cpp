@@ -6,14 +6,15 @@ using namespace kelvara;
 
 TEST(WindowRules, QueryLinesAsTheEditCountsThem) {
     const std::pair<const char16_t*, int> cases[] = {
-        {u"", 0},     {u"a", 1},    {u"a\r\nb\r\n", 2}, {u"a\r\n\r\nb", 3},
-        {u"\r\n", 1}, {u"a\nb", 2}, {u"a\rb\r", 2},     {u" \r\n ", 2},
+        {u"", 0},     {u"a", 1},      {u"a\r\nb\r\n", 2}, {u"a\r\n\r\nb", 2},          {u"\r\n", 0},
+        {u"a\nb", 2}, {u"a\rb\r", 2}, {u" \r\n ", 0},     {u"\t\r\n a \r\n\u3000", 1},
     };
     for (const auto& [text, n] : cases) {
         EXPECT_EQ(queryLineCount(QString::fromUtf16(text)), n)
             << QString::fromUtf16(text).toStdString();
     }
-    EXPECT_EQ(queryLines(u"a \r\n\r\n b"_qs), (QStringList{u"a "_qs, u""_qs, u" b"_qs}));
+    // Blank lines are no queries; the others stay as they are.
+    EXPECT_EQ(queryLines(u"a \r\n\r\n  \r\n b"_qs), (QStringList{u"a "_qs, u" b"_qs}));
     EXPECT_FALSE(clusterButtonEnabled(QString(), 1));
     EXPECT_FALSE(clusterButtonEnabled(u"http://x/?"_qs, 0));
     EXPECT_TRUE(clusterButtonEnabled(u"http://x/?"_qs, 1));

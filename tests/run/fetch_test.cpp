@@ -61,20 +61,22 @@ TEST(FetchMissing, AsksOnlyWhatIsNotFreshAndStoresTheAnswers) {
     EXPECT_EQ(findEntry(store, u"stale")->Urls.texts(), QStringList{u"https://new/stale"_qs});
     EXPECT_EQ(findEntry(store, u"stale")->Stamp, kNow);
     EXPECT_EQ(findEntry(store, u"new")->Urls.texts(), QStringList{u"https://new/new"_qs});
-    EXPECT_EQ(findEntry(store, u"nothing"), nullptr);
-    EXPECT_EQ(store.size(), 3);
+    ASSERT_NE(findEntry(store, u"nothing"), nullptr);  // "nothing found" is kept too
+    EXPECT_TRUE(findEntry(store, u"nothing")->Urls.empty());
+    EXPECT_EQ(store.size(), 4);
 
-    // The run's lines: fresh first, then the answered ones with URLs, the second spelling on
+    // The run's lines: fresh first, then the answered ones, the second spelling on
     // an entry of its own.
-    ASSERT_EQ(out.work.lines.size(), 4u);
+    ASSERT_EQ(out.work.lines.size(), 5u);
     EXPECT_EQ(out.work.lines[0].text, u"Fresh"_qs);
     EXPECT_EQ(out.work.lines[0].entry, findEntry(store, u"fresh"));
     EXPECT_EQ(out.work.lines[1].text, u"stale"_qs);
     EXPECT_EQ(out.work.lines[2].text, u"new"_qs);
     EXPECT_EQ(out.work.lines[2].entry, findEntry(store, u"new"));
-    EXPECT_EQ(out.work.lines[3].text, u"NEW"_qs);
+    EXPECT_EQ(out.work.lines[3].text, u"nothing"_qs);
+    EXPECT_EQ(out.work.lines[4].text, u"NEW"_qs);
     ASSERT_EQ(out.work.runEntries.size(), 1u);
-    EXPECT_EQ(out.work.lines[3].entry, out.work.runEntries[0].get());
+    EXPECT_EQ(out.work.lines[4].entry, out.work.runEntries[0].get());
     EXPECT_EQ(out.work.runEntries[0]->Urls.texts(), QStringList{u"https://new/NEW"_qs});
 }
 

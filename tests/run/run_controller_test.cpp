@@ -196,15 +196,25 @@ TEST(RunController, NoRegionSelectedAsksForTheDefaultRegion) {
     EXPECT_EQ(baseUrl(u"http://s/?k=1"_qs, 54), u"http://s/?k=1&lr=54"_qs);
 }
 
-TEST(RunController, EmptyLinesAreAskedAndQueriesWithoutUrlsJoinNothing) {
+// Blank lines are never asked nor clustered; a line given twice is asked once and clustered
+// twice; a query answered "nothing found" is stored and lands in the bucket.
+TEST(RunController, BlankLinesAreNotAskedAndQueriesWithoutUrlsStay) {
     TestRun r;
-    r.transport->answers[u""_qs] = {};  // answered, but without a URL
+    r.transport->answers[u"none"_qs] = {};  // answered, but without a URL
     r.transport->answers[u"a"_qs] = kShared;
-    r.run({u""_qs, u"a"_qs});
-    EXPECT_EQ(r.transport->asked(), (QStringList{u""_qs, u"a"_qs}));
-    EXPECT_EQ(r.store.size(), 1);
+    r.transport->answers[u"b"_qs] = kShared;
+    r.run({u""_qs, u"a"_qs, u"  "_qs, u"none"_qs, u"b"_qs, u"a"_qs});
+    EXPECT_EQ(r.transport->asked(), (QStringList{u"a"_qs, u"none"_qs, u"b"_qs}));
+    EXPECT_EQ(r.store.size(), 3);
+    EXPECT_EQ(r.urlsOf(u"none"_qs), QStringList());
     ASSERT_EQ(r.built.size(), 1u);
-    EXPECT_EQ(r.built[0], (ClusterList{{unsortedCaption(), {u"a"_qs}}}));
+    ASSERT_EQ(r.built[0].size(), 2u);
+    EXPECT_EQ(r.built[0][0].caption, u"a"_qs);
+    EXPECT_EQ(r.built[0][1], (Cluster{unsortedCaption(), {u"none"_qs}}));
+
+    // Stored, so not paid for again.
+    r.run({u"none"_qs});
+    EXPECT_EQ(r.transport->asked().size(), 3);
 }
 
 namespace {

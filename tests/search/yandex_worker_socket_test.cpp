@@ -176,7 +176,11 @@ TEST(YandexWorkerOverSockets, ServiceErrorsAndBrokenAnswers) {
             EXPECT_EQ(worker.FSuccessQueries.load(), 1) << c.name;
         }
         EXPECT_EQ(worker.ErrorText(), c.text) << c.name;
-        EXPECT_FALSE(list[0].entry) << c.name;
+        // Only an answer ("nothing found") gets an entry, and that without URLs.
+        EXPECT_EQ(bool(list[0].entry), c.status == ysSuccess) << c.name;
+        if (list[0].entry) {
+            EXPECT_TRUE(list[0].entry->Urls.empty()) << c.name;
+        }
         EXPECT_EQ(service.requestCount(), c.requests) << c.name;
     }
 }

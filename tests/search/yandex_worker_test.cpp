@@ -147,8 +147,12 @@ TEST(YandexWorker, AnsweredQueriesGetSortedEntriesAndEmptyAnswersNone) {
                            u"https://c.example/"_qs}));
     EXPECT_EQ(list[0].entry->Stamp, kNow);
     EXPECT_EQ(list[0].entry->GroupIndex, -1);
-    EXPECT_FALSE(list[1].entry);
-    EXPECT_FALSE(list[2].entry);
+    // Answers without URLs ("nothing found") are entries too, without URLs.
+    for (const size_t i : {1u, 2u}) {
+        ASSERT_TRUE(list[i].entry) << i;
+        EXPECT_TRUE(list[i].entry->Urls.empty()) << i;
+        EXPECT_EQ(list[i].entry->Stamp, kNow) << i;
+    }
     ASSERT_TRUE(list[3].entry);
     EXPECT_EQ(list[3].entry->Urls.texts(), QStringList{u"https://z/"_qs});
 }
