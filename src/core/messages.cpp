@@ -57,6 +57,11 @@ const std::array<Message, kMessageCount>& table() {
         /* 26 */ {u"E-mail: write a message...", u"E-mail: написать сообщение..."},
         /* 27 */ {u"created by ", u"created by "},
         /* 28 */ {u"The program for clustering queries.", u"Программа для кластеризации запросов."},
+        /* 29 */ {u"Query: \"%s\"", u"Запрос: \"%s\""},
+        /* 30 */ {u"HTTP status: %s", u"Код ответа HTTP: %s"},
+        /* 31 */
+        {u"The service URL must begin with http:// or https://; this one begins with \"%s\".",
+         u"URL сервиса должен начинаться с http:// или https://, а этот начинается с \"%s\"."},
     }};
     return t;
 }

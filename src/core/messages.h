@@ -39,10 +39,14 @@ enum class Msg : int {
     AboutMail = 26,
     AboutCreatedBy = 27,
     AboutText = 28,
+    // Details after a failed fetch's message, and the URL box's check.
+    FailedQuery = 29,
+    HttpStatus = 30,
+    NotHttpUrl = 31,
 };
 
-inline constexpr int kMessageCount = 29;
-static_assert(int(Msg::AboutText) == kMessageCount - 1, "the last message closes the table");
+inline constexpr int kMessageCount = 32;
+static_assert(int(Msg::NotHttpUrl) == kMessageCount - 1, "the last message closes the table");
 
 // The message in the given language; a number outside the table gives "".
 QString GetMessageText(Msg message, UiLanguage language);

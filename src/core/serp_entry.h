@@ -4,6 +4,7 @@
 #include "core/stringlist.h"
 
 #include <cstdint>
+#include <map>
 #include <memory>
 
 namespace kelvara {
@@ -20,6 +21,43 @@ struct TSerpEntry {
 
 // The result store: every known query, in collation order, each owning its entry.
 using ResultStore = SortedStringList<std::unique_ptr<TSerpEntry>>;
+
+// The stored results of every search region: the same query asked for another region is another
+// question, so each region has a store of its own (in ascending region order here).
+class ResultStores {
+public:
+    explicit ResultStores(const Collation& collation = Collation::program())
+        : collation_(&collation) {}
+
+    // The store of a region, made empty when the region had none yet. It stays where it is
+    // while the others come and go.
+    ResultStore& of(int region) {
+        auto it = byRegion_.find(region);
+        if (it == byRegion_.end()) {
+            it = byRegion_.emplace(region, ResultStore(*collation_)).first;
+        }
+        return it->second;
+    }
+    const ResultStore* find(int region) const {
+        const auto it = byRegion_.find(region);
+        return it == byRegion_.end() ? nullptr : &it->second;
+    }
+    auto begin() const { return byRegion_.begin(); }
+    auto end() const { return byRegion_.end(); }
+    // Entries of all regions.
+    qsizetype entryCount() const {
+        qsizetype n = 0;
+        for (const auto& [region, store] : byRegion_) {
+            n += store.size();
+        }
+        return n;
+    }
+    const Collation& collation() const { return *collation_; }
+
+private:
+    const Collation* collation_;
+    std::map<int, ResultStore> byRegion_;
+};
 
 // The queries of one run, in run order; each refers to an entry of the store (or, for a
 // duplicate query fetched twice in one run, to an entry kept aside for the run).

@@ -14,6 +14,10 @@ void LoadSettings(const ProfileFile& cfg, SettingsControls& controls) {
     controls.selectRegion(cfg.readInteger(kSection, u"Region", kDefaultRegion));
 }
 
+int settingsRegion(const ProfileFile& cfg) {
+    return cfg.readInteger(kSection, u"Region", kDefaultRegion);
+}
+
 void SaveSettings(ProfileFile& cfg, const SettingsControls& controls) {
     cfg.writeString(kSection, u"YandexURL", controls.serviceUrl());
     cfg.writeString(kSection, u"HardMode",

@@ -25,6 +25,8 @@ public:
 
 // settings.ini, section CONFIG: YandexURL, HardMode, Region.
 void LoadSettings(const ProfileFile& cfg, SettingsControls& controls);
+// The region the settings name, whether the region list has it or not; 213 without one.
+int settingsRegion(const ProfileFile& cfg);
 // Writes the three keys; the caller flushes the file.
 void SaveSettings(ProfileFile& cfg, const SettingsControls& controls);
 

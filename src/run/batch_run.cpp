@@ -3,6 +3,8 @@
 #include "clustering/assembly.h"
 #include "clustering/engine.h"
 #include "core/messages.h"
+#include "core/profile_file.h"
+#include "core/settings.h"
 #include "core/textfile.h"
 #include "core/window_rules.h"
 #include "run/cache_saver.h"
@@ -117,13 +119,13 @@ private:
 
     int load() {
         if (options_.cachePath) {
-            const qsizetype before = store_.size();
-            if (std::optional<FileError> e =
-                    LoadCache(store_, *options_.cachePath, env_.clock(), codec_)) {
+            const qsizetype before = stores_.entryCount();
+            if (std::optional<FileError> e = LoadCache(stores_, *options_.cachePath, env_.clock(),
+                                                       codec_, options_.cacheRegion)) {
                 return fail(beBadInput, e->message());
             }
             progress(QStringLiteral("%1 fresh stored results from %2")
-                         .arg(store_.size() - before)
+                         .arg(stores_.entryCount() - before)
                          .arg(quoted(*options_.cachePath)));
         }
         if (options_.source == BatchOptions::Source::Queries) {
@@ -149,7 +151,7 @@ private:
     }
 
     int import() {
-        const ImportResult r = ImportCsv(options_.inputPath, store_, env_.clock, codec_);
+        const ImportResult r = ImportCsv(options_.inputPath, store(), env_.clock, codec_);
         report_.times.import = lap();
         if (r.status == ImportStatus::FileFailed && r.error) {
             return fail(beBadInput, r.error->message());
@@ -173,7 +175,7 @@ private:
 
     // The work of the run: the lines with a fresh stored result at once, then the fetched ones.
     int buildWorkList() {
-        RunPlan plan = planRun(store_, lines_, env_.clock(), work_);
+        RunPlan plan = planRun(store(), lines_, env_.clock(), work_);
         if (plan.toFetch.empty()) {
             return 0;
         }
@@ -210,14 +212,14 @@ private:
             }
             if (options_.cachePath && done > 0 && sinceSave.elapsed() >= env_.saveIntervalMs) {
                 // What arrived so far, on disk before the fetch goes on.
-                std::vector<std::pair<QString, TSerpEntry>> arrived;
+                CacheSaver::Arrivals arrived{options_.region, {}};
                 for (qsizetype i = 0; i < done; ++i) {
                     const FetchLine& line = plan.toFetch[size_t(i)];
                     if (line.entry) {
-                        arrived.emplace_back(line.text, *line.entry);
+                        arrived.entries.emplace_back(line.text, *line.entry);
                     }
                 }
-                if (std::optional<FileError> e = saver.save(store_, arrived)) {
+                if (std::optional<FileError> e = saver.save(stores_, arrived)) {
                     progress(e->message());
                 }
                 sinceSave.restart();
@@ -225,13 +227,14 @@ private:
         };
         const FetchStatus r = env_.fetch(plan.toFetch, request);
         // Kept whatever happened: what was answered joins the store, and so the saved cache.
-        takeFetched(store_, plan, work_);
+        takeFetched(store(), plan, work_);
         if (r.kind == FetchStatus::Kind::Stopped || stopped()) {
             progress(QStringLiteral("fetched %1 of %2 queries").arg(r.answered).arg(missing));
             return stoppedExit();
         }
         if (r.kind == FetchStatus::Kind::Error) {
-            return fail(beRunFailed, fetchErrorText(r.error, r.errorText, options_.language));
+            return fail(beRunFailed,
+                        fetchErrorText(r.error, r.errorText, options_.language, r.detail));
         }
         progress(QStringLiteral("fetched %1 of %2 queries").arg(r.answered).arg(missing));
         return 0;
@@ -276,7 +279,7 @@ private:
                                  : QString()));
 
         // The same bytes as the window's export of the same tree.
-        const QByteArray bytes = exportBytes(exportText(clusters, store_, options_.language),
+        const QByteArray bytes = exportBytes(exportText(clusters, store(), options_.language),
                                              codec_, &report_.exportUtf8);
         const bool toStdout = options_.outputPath.isEmpty() || options_.outputPath == u"-";
         if (toStdout) {
@@ -303,7 +306,7 @@ private:
         }
         timer_.restart();
         SaveCacheReport r;
-        const std::optional<FileError> e = SaveCache(store_, *options_.cachePath, codec_, &r);
+        const std::optional<FileError> e = SaveCache(stores_, *options_.cachePath, codec_, &r);
         report_.times.save = lap();
         if (e) {
             return fail(beBadInput, e->message());
@@ -322,7 +325,8 @@ private:
     AnsiCodec codec_;
     BatchReport report_;
     QElapsedTimer timer_;
-    ResultStore store_;
+    ResultStore& store() { return stores_.of(options_.region); }
+    ResultStores stores_;
     QStringList lines_;
     RunWork work_;
 };
@@ -334,6 +338,11 @@ BatchDefaults BatchDefaults::system() {
     d.cachePath = executableDir() + QStringLiteral("cache.txt");
     d.language = systemUiLanguage();
     d.codePage = systemAnsiCodePage();
+    // Read as the window reads it; a file that cannot be read leaves the default.
+    ProfileFile settings(executableDir() + QStringLiteral("settings.ini"), AnsiCodec(d.codePage));
+    if (!settings.load()) {
+        d.cacheRegion = settingsRegion(settings);
+    }
     return d;
 }
 
@@ -371,6 +380,7 @@ ParsedArguments parseBatchArguments(const QStringList& arguments, const BatchDef
     ParsedArguments out;
     BatchOptions o;
     o.cachePath = defaults.cachePath;
+    o.cacheRegion = defaults.cacheRegion;
     o.language = defaults.language;
     o.codePage = defaults.codePage;
     auto error = [&out](const QString& why) {
@@ -483,6 +493,9 @@ ParsedArguments parseBatchArguments(const QStringList& arguments, const BatchDef
         !QStringEncoder(o.codePage.constData()).isValid()) {
         return error(
             QStringLiteral("unknown code page %1").arg(quoted(QString::fromLatin1(o.codePage))));
+    }
+    if (!o.serviceUrl.isEmpty() && !isServiceUrl(o.serviceUrl)) {
+        return error(notServiceUrlText(o.serviceUrl, o.language));
     }
     out.options = std::move(o);
     return out;

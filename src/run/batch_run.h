@@ -30,6 +30,9 @@ struct BatchOptions {
     std::optional<QString> cachePath;  // none: --no-cache
     QString serviceUrl;                // empty: nothing can be fetched
     int region = 213;
+    // The region whose results a cache file of an older version holds (it kept one region's):
+    // the region of the window's settings.ini beside the program, 213 without one.
+    int cacheRegion = 213;
     QString outputPath;  // empty or "-": standard output
     UiLanguage language = UiLanguage::English;
     QByteArray codePage = "windows-1252";
@@ -41,6 +44,7 @@ struct BatchOptions {
 // the ANSI code page.
 struct BatchDefaults {
     QString cachePath;
+    int cacheRegion = 213;
     UiLanguage language = UiLanguage::English;
     QByteArray codePage = "windows-1252";
     static BatchDefaults system();

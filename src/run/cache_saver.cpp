@@ -11,37 +11,38 @@ CacheSaver::~CacheSaver() {
     wait();
 }
 
-QString CacheSaver::text(const ResultStore& store,
-                         const std::vector<std::pair<QString, TSerpEntry>>& arrived) const {
-    QString t = cacheText(store);
-    for (const auto& [query, entry] : arrived) {
-        appendCacheLine(t, query, entry);
+QString CacheSaver::text(const ResultStores& stores, const Arrivals& arrived) const {
+    QString t = cacheText(stores);
+    if (!arrived.entries.empty()) {
+        // A second block of the region: its queries are new to the store.
+        t += QStringLiteral("#region %1\r\n").arg(arrived.region);
+        for (const auto& [query, entry] : arrived.entries) {
+            appendCacheLine(t, query, entry);
+        }
     }
     return t;
 }
 
-void CacheSaver::saveInBackground(const ResultStore& store,
-                                  const std::vector<std::pair<QString, TSerpEntry>>& arrived) {
+void CacheSaver::saveInBackground(const ResultStores& stores, const Arrivals& arrived) {
     if (path_.isEmpty()) {
         return;
     }
     std::optional<FileError> earlier = wait();
     Q_UNUSED(earlier);  // a later save is under way; a lasting fault shows at the final save
     ++saves_;
-    pending_ =
-        std::async(std::launch::async, [path = path_, codec = codec_, text = text(store, arrived)] {
-            return writeCacheText(path, text, codec);
-        });
+    pending_ = std::async(std::launch::async,
+                          [path = path_, codec = codec_, text = text(stores, arrived)] {
+                              return writeCacheText(path, text, codec);
+                          });
 }
 
-std::optional<FileError> CacheSaver::save(
-    const ResultStore& store, const std::vector<std::pair<QString, TSerpEntry>>& arrived) {
+std::optional<FileError> CacheSaver::save(const ResultStores& stores, const Arrivals& arrived) {
     if (path_.isEmpty()) {
         return std::nullopt;
     }
     wait();
     ++saves_;
-    return writeCacheText(path_, text(store, arrived), codec_);
+    return writeCacheText(path_, text(stores, arrived), codec_);
 }
 
 std::optional<FileError> CacheSaver::wait() {

@@ -32,6 +32,7 @@ Fetcher serviceFetcher(SearchContext context) {
                 status.kind = FetchStatus::Kind::Error;
                 status.error = worker.FErrorCode.load();
                 status.errorText = worker.ErrorText();
+                status.detail = {worker.ErrorQuery(), worker.ErrorHttpStatus()};
                 break;
             case ysProcess:
                 status.kind = FetchStatus::Kind::Stopped;

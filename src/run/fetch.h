@@ -18,6 +18,7 @@ struct FetchStatus {
     Kind kind = Kind::Success;
     TYandexError error = yrConnect;  // with Error
     QString errorText;               // with Error and yrMessage: the service's own text only
+    FetchErrorDetail detail;         // with Error
     int answered = 0;                // lines answered (with or without URLs)
 };
 

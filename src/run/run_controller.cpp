@@ -3,6 +3,7 @@
 #include "clustering/assembly.h"
 #include "clustering/grouping_thread.h"
 #include "core/messages.h"
+#include "core/settings.h"
 #include "run/cache_saver.h"
 #include "search/yandex_thread.h"
 
@@ -12,10 +13,10 @@ namespace {
 constexpr int kPoolSize = 1;
 }
 
-RunController::RunController(ResultStore& store, SearchContext search, ProgressView& progress,
+RunController::RunController(ResultStores& stores, SearchContext search, ProgressView& progress,
                              ErrorView& errors, UiLanguage language, QObject* parent)
     : QObject(parent),
-      FGlobalList(store),
+      stores_(stores),
       search_(std::move(search)),
       progress_(progress),
       errors_(errors),
@@ -31,7 +32,10 @@ RunController::~RunController() {
 
 void RunController::Button1Click(const RunRequest& request) {
     request_ = request;
-    StartYandexThreads();
+    if (!StartYandexThreads()) {
+        ResetWorkList();
+        return;
+    }
     // The first poll waits until the window is on screen, so that a phase that ends at once
     // still ends with the window closed.
     progress_.execModal([this] {
@@ -44,9 +48,21 @@ void RunController::Button1Click(const RunRequest& request) {
     ResetWorkList();
 }
 
-void RunController::StartYandexThreads() {
+bool RunController::StartYandexThreads() {
     ResetWorkList();
-    plan_ = planRun(FGlobalList, request_.lines, search_.clock(), FWorkList);
+    FGlobalList = &stores_.of(request_.regionCode.value_or(kDefaultRegion));
+    {
+        const std::lock_guard lock(arrivedMutex_);
+        arrived_.region = request_.regionCode.value_or(kDefaultRegion);
+    }
+    plan_ = planRun(*FGlobalList, request_.lines, search_.clock(), FWorkList);
+    // Nothing is sent to an address that is not a web one (the run needs none when everything
+    // is stored).
+    if (!plan_.toFetch.empty() && !isServiceUrl(request_.serviceUrl)) {
+        errors_.showError(notServiceUrlText(request_.serviceUrl, language_));
+        plan_ = RunPlan();
+        return false;
+    }
     FYandexThreads.resize(kPoolSize);
     static_assert(kPoolSize == 1, "one slot works through the plan's whole list");
     for (TYandexThreadRec& slot : FYandexThreads) {
@@ -63,7 +79,7 @@ void RunController::StartYandexThreads() {
                 const FetchLine& line = (*list)[size_t(done - 1)];
                 if (line.entry) {
                     const std::lock_guard lock(arrivedMutex_);
-                    arrived_.emplace_back(line.text, *line.entry);
+                    arrived_.entries.emplace_back(line.text, *line.entry);
                 }
             }
             if (chained) {
@@ -76,19 +92,20 @@ void RunController::StartYandexThreads() {
     progress_.setExplanation(GetMessageText(Msg::FetchExplanation, language_));
     progress_.setButtonCaption(GetMessageText(Msg::Cancel, language_));
     progress_.setCountVisible(true);
+    return true;
 }
 
 void RunController::SaveArrivals() {
-    std::vector<std::pair<QString, TSerpEntry>> arrived;
+    CacheSaver::Arrivals arrived;
     {
         const std::lock_guard lock(arrivedMutex_);
-        if (arrived_.size() == arrivedSaved_) {
+        if (arrived_.entries.size() == arrivedSaved_) {
             return;  // nothing new since the last save
         }
         arrived = arrived_;
-        arrivedSaved_ = arrived_.size();
+        arrivedSaved_ = arrived_.entries.size();
     }
-    saver_->saveInBackground(FGlobalList, arrived);
+    saver_->saveInBackground(stores_, arrived);
     sinceSave_.start();
 }
 
@@ -122,9 +139,10 @@ void RunController::ProcessTimerTimer() {
         if (failed) {
             const TYandexError kind = failed->FErrorCode.load();
             const QString text = failed->ErrorText();
+            const FetchErrorDetail detail{failed->ErrorQuery(), failed->ErrorHttpStatus()};
             progress_.close();
             ResetWorkList();
-            errors_.showError(fetchErrorText(kind, text, language_));
+            errors_.showError(fetchErrorText(kind, text, language_, detail));
         } else {
             if (saver_ && sinceSave_.isValid() && sinceSave_.elapsed() >= saveInterval_) {
                 SaveArrivals();
@@ -145,16 +163,16 @@ void RunController::StopYandexThreads() {
     }
     ProcessTimer.stop();
     FYandexThreads.clear();
-    const qsizetype taken = takeFetched(FGlobalList, plan_, FWorkList);
+    const qsizetype taken = FGlobalList ? takeFetched(*FGlobalList, plan_, FWorkList) : 0;
     plan_ = RunPlan();
     {
         const std::lock_guard lock(arrivedMutex_);
-        arrived_.clear();
+        arrived_.entries.clear();
         arrivedSaved_ = 0;
     }
     // The end of a fetch phase, however it ended: what arrived is on disk before anything else.
     if (saver_ && taken > 0) {
-        saver_->saveInBackground(FGlobalList);
+        saver_->saveInBackground(stores_);
     }
 }
 

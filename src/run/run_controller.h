@@ -3,6 +3,7 @@
 #include "clustering/cluster.h"
 #include "core/platform.h"
 #include "core/serp_entry.h"
+#include "run/cache_saver.h"
 #include "run/run_rules.h"
 #include "search/yandex_worker.h"
 
@@ -19,7 +20,6 @@
 
 namespace kelvara {
 
-class CacheSaver;
 class TYandexThread;
 class TGroupingThread;
 
@@ -61,7 +61,7 @@ struct RunRequest {
 class RunController : public QObject {
     Q_OBJECT
 public:
-    RunController(ResultStore& store, SearchContext search, ProgressView& progress,
+    RunController(ResultStores& stores, SearchContext search, ProgressView& progress,
                   ErrorView& errors, UiLanguage language, QObject* parent = nullptr);
     ~RunController() override;
 
@@ -93,13 +93,14 @@ private:
         std::unique_ptr<TYandexThread> Thread;
     };
 
-    void StartYandexThreads();
+    bool StartYandexThreads();  // false: refused before anything was sent
     void StopYandexThreads();
     void StartGroupingThread();
     void ProcessTimerTimer();
     void BuildClusterTree();
 
-    ResultStore& FGlobalList;
+    ResultStores& stores_;
+    ResultStore* FGlobalList = nullptr;  // the store of the run's region
     SearchContext search_;
     ProgressView& progress_;
     ErrorView& errors_;
@@ -120,7 +121,7 @@ private:
     int saveInterval_ = 60'000;
     QElapsedTimer sinceSave_;
     std::mutex arrivedMutex_;
-    std::vector<std::pair<QString, TSerpEntry>> arrived_;
+    CacheSaver::Arrivals arrived_;
     size_t arrivedSaved_ = 0;
 };
 

@@ -6,6 +6,7 @@
 #include "core/window_rules.h"
 
 #include <QHash>
+#include <QUrl>
 
 namespace kelvara {
 
@@ -78,11 +79,34 @@ QString baseUrl(const QString& serviceUrl, std::optional<int> regionCode) {
            QString::number(regionCode.value_or(kDefaultRegion));
 }
 
-QString fetchErrorText(TYandexError kind, const QString& serviceText, UiLanguage language) {
+QString fetchErrorText(TYandexError kind, const QString& serviceText, UiLanguage language,
+                       const FetchErrorDetail& detail) {
     const Msg inner = kind == yrConnect  ? Msg::NoConnection
                       : kind == yrDomXml ? Msg::NotXml
                                          : Msg::SearchError;
-    return messageText(Msg::Error, language, {messageText(inner, language, {serviceText})});
+    QString text = messageText(Msg::Error, language, {messageText(inner, language, {serviceText})});
+    if (!detail.query.isEmpty()) {
+        text += u"\r\n"_qs + messageText(Msg::FailedQuery, language, {detail.query});
+    }
+    if (detail.httpStatus != 0 && detail.httpStatus != 200) {
+        text += u"\r\n"_qs +
+                messageText(Msg::HttpStatus, language, {QString::number(detail.httpStatus)});
+    }
+    return text;
+}
+
+QString notServiceUrlText(const QString& url, UiLanguage language) {
+    QString begin = QUrl(url).scheme();
+    if (begin.isEmpty()) {
+        begin = url.section(u'?', 0, 0).left(30);
+    }
+    return messageText(Msg::NotHttpUrl, language, {begin});
+}
+
+bool isServiceUrl(const QString& url) {
+    const QUrl u(url, QUrl::StrictMode);
+    const QString scheme = u.scheme().toLower();
+    return u.isValid() && (scheme == u"http" || scheme == u"https") && !u.host().isEmpty();
 }
 
 std::optional<ClusterList> clusterWork(const WorkList& work, bool hardMethod, int threshold,

@@ -70,9 +70,22 @@ qsizetype takeFetched(ResultStore& store, RunPlan& plan, RunWork& work);
 // The base URL of the run's requests: the configured URL, "&lr=" and the region code.
 QString baseUrl(const QString& serviceUrl, std::optional<int> regionCode);
 
+// What else is known of a failed fetch.
+struct FetchErrorDetail {
+    QString query;       // the query that failed; empty: not known
+    int httpStatus = 0;  // the status of its last answer when the service refused it (not 200)
+};
+
 // The text a failed fetch is reported with: message 13 around the text of its kind (14, 15, or
-// 16 with the service's own text).
-QString fetchErrorText(TYandexError kind, const QString& serviceText, UiLanguage language);
+// 16 with the service's own text), then the query that failed and, for a refused request, the
+// HTTP status, each on a line of its own.
+QString fetchErrorText(TYandexError kind, const QString& serviceText, UiLanguage language,
+                       const FetchErrorDetail& detail = {});
+
+// The service URL can be asked: an http or https address.
+bool isServiceUrl(const QString& url);
+// Why a URL that is not one is refused, without its query part (which holds the key).
+QString notServiceUrlText(const QString& url, UiLanguage language);
 
 // The clustering step on the calling thread: the groups of the work and the clusters assembled
 // from them, bucket last. None when a stop request ended it early.

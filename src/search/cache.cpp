@@ -65,8 +65,13 @@ Stamp parseStamp(QStringView field, const QLocale& locale) {
     return Stamp(std::nearbyint(v));
 }
 
-void loadCacheText(ResultStore& store, QStringView text, Stamp now, const QLocale& locale) {
-    forEachLine(text, [&](QStringView line) {
+namespace {
+
+constexpr QStringView kRegionMark = u"#region ";
+
+// Adds one line of the file to the store, when it is a fresh entry of a query the store lacks.
+void loadCacheLine(ResultStore& store, QStringView line, Stamp now, const QLocale& locale) {
+    {
         const qsizetype first = line.indexOf(u';');
         if (first < 0) {
             return;
@@ -89,7 +94,52 @@ void loadCacheText(ResultStore& store, QStringView text, Stamp now, const QLocal
             entry->Urls.add((next < 0 ? line.mid(from) : line.mid(from, next - from)).toString());
         }
         store.add(query.toString(), std::move(entry));
+    }
+}
+
+}  // namespace
+
+std::optional<int> cacheRegionMark(QStringView line) {
+    if (!line.startsWith(kRegionMark)) {
+        return std::nullopt;
+    }
+    const QStringView digits = line.mid(kRegionMark.size());
+    bool ok = false;
+    const int region = digits.toInt(&ok, 10);
+    if (!ok || region < 0 || digits.startsWith(u'+') || digits.contains(u' ')) {
+        return std::nullopt;
+    }
+    return region;
+}
+
+void loadCacheText(ResultStore& store, QStringView text, Stamp now, const QLocale& locale) {
+    forEachLine(text, [&](QStringView line) { loadCacheLine(store, line, now, locale); });
+}
+
+void loadCacheText(ResultStores& stores, QStringView text, Stamp now, int legacyRegion,
+                   const QLocale& locale) {
+    ResultStore* store = &stores.of(legacyRegion);
+    forEachLine(text, [&](QStringView line) {
+        if (const std::optional<int> region = cacheRegionMark(line)) {
+            store = &stores.of(*region);
+        } else {
+            loadCacheLine(*store, line, now, locale);
+        }
     });
+}
+
+std::optional<FileError> LoadCache(ResultStores& stores, const QString& path, Stamp now,
+                                   const AnsiCodec& codec, int legacyRegion,
+                                   const QLocale& locale) {
+    ReadResult r = readWholeFile(path);
+    if (r.missing) {
+        return std::nullopt;
+    }
+    if (r.error) {
+        return r.error;
+    }
+    loadCacheText(stores, decodeTextFile(r.bytes, codec), now, legacyRegion, locale);
+    return std::nullopt;
 }
 
 std::optional<FileError> LoadCache(ResultStore& store, const QString& path, Stamp now,
@@ -158,6 +208,38 @@ QString cacheText(const ResultStore& store, SaveCacheReport* report) {
         *report = rep;
     }
     return text;
+}
+
+QString cacheText(const ResultStores& stores, SaveCacheReport* report) {
+    SaveCacheReport all;
+    QString text;
+    for (const auto& [region, store] : stores) {
+        if (store.empty()) {
+            continue;
+        }
+        SaveCacheReport rep;
+        text += kRegionMark;
+        text += QString::number(region);
+        text += u"\r\n";
+        text += cacheText(store, &rep);
+        all.written += rep.written;
+        all.skipped += rep.skipped;
+    }
+    if (report) {
+        *report = all;
+    }
+    return text;
+}
+
+std::optional<FileError> SaveCache(const ResultStores& stores, const QString& path,
+                                   const AnsiCodec& codec, SaveCacheReport* report) {
+    SaveCacheReport rep;
+    const QString text = cacheText(stores, &rep);
+    auto err = writeCacheText(path, text, codec, &rep.utf8);
+    if (report) {
+        *report = rep;
+    }
+    return err;
 }
 
 std::optional<FileError> writeCacheText(const QString& path, QStringView text,

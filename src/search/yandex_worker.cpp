@@ -57,9 +57,19 @@ bool YandexWorker::WaitBeforeRetry(int& retries) {
     return true;
 }
 
-void YandexWorker::finishWithError(TYandexError kind, QString text) {
+QString YandexWorker::ErrorQuery() const {
+    return FStatus.load(std::memory_order_acquire) == ysError ? errorQuery_ : QString();
+}
+
+int YandexWorker::ErrorHttpStatus() const {
+    return FStatus.load(std::memory_order_acquire) == ysError ? errorHttpStatus_ : 0;
+}
+
+void YandexWorker::finishWithError(TYandexError kind, QString text, QString query, int httpStatus) {
     FErrorCode.store(kind, std::memory_order_relaxed);
     FErrorText = std::move(text);
+    errorQuery_ = std::move(query);
+    errorHttpStatus_ = httpStatus;
     FStatus.store(ysError, std::memory_order_release);
 }
 
@@ -112,7 +122,7 @@ void YandexWorker::Execute() {
             if (WaitBeforeRetry(retries)) {
                 continue;
             }
-            finishWithError(failure->first, std::move(failure->second));
+            finishWithError(failure->first, std::move(failure->second), line.text, response.status);
             break;
         }
 

@@ -65,6 +65,10 @@ public:
 
     // The service's error text when FStatus is ysError with yrMessage; empty otherwise.
     QString ErrorText() const;
+    // With ysError: the query that failed, and the HTTP status of its last answer (0 when none
+    // came: no connection).
+    QString ErrorQuery() const;
+    int ErrorHttpStatus() const;
 
     FetchList& FList;
     const QString FUrl;
@@ -76,7 +80,7 @@ public:
 private:
     HttpRequest requestFor(const QString& query) const;
     bool WaitBeforeRetry(int& retries);
-    void finishWithError(TYandexError kind, QString text);
+    void finishWithError(TYandexError kind, QString text, QString query, int httpStatus);
 
     SearchContext context_;
     AnsiCodec codec_;
@@ -84,7 +88,10 @@ private:
     AbortCheck stopRequested_;
     AbortCheck abortCheck_;
     std::atomic<bool> terminated_{false};
-    QString FErrorText;  // written once, before FStatus := ysError
+    // Written once, before FStatus := ysError.
+    QString FErrorText;
+    QString errorQuery_;
+    int errorHttpStatus_ = 0;
 };
 
 }  // namespace kelvara

@@ -73,7 +73,7 @@ TfrmMainForm::TfrmMainForm(Environment env, QWidget* parent)
     vdtList->setObjectName(QStringLiteral("vdtList"));
     ui->treeSlotLayout->addWidget(vdtList);
     vdtList->setClusterModel(&model_);
-    model_.setResultStore(&FGlobalList);
+    model_.setResultStore(&FGlobalList.of(treeRegion_));
 
     connect(ui->Memo1, &QPlainTextEdit::textChanged, this, &TfrmMainForm::UpdateQueryCount);
     // The URL box's changes count too, so that filling it after the queries enables the button.
@@ -138,7 +138,8 @@ void TfrmMainForm::FormCreate() {
     ui->cbRegion->setCurrentIndex(-1);
     LoadSettings(*FCfg, *this);
     const Stamp now = env_.platform.clock();
-    if (auto err = LoadCache(FGlobalList, path("cache.txt"), now, codec_)) {
+    // A cache of an older version holds the results of the region it was asked for then.
+    if (auto err = LoadCache(FGlobalList, path("cache.txt"), now, codec_, settingsRegion(*FCfg))) {
         problems << err->message();
     }
     exportPath_ = QDir::currentPath();
@@ -238,12 +239,20 @@ void TfrmMainForm::Button1Click() {
     request.lines = queryLines(ui->Memo1->toPlainText());
     request.serviceUrl = ui->LabeledEdit2->text();
     request.regionCode = selectedRegion();
+    runRegion_ = request.regionCode.value_or(kDefaultRegion);
     request.hardMethod = ui->RadioButton2->isChecked();
     request.threshold = ui->cbPorog->currentIndex() + kMinThreshold;
     controller_->Button1Click(request);
 }
 
+ResultStore& TfrmMainForm::store() {
+    return FGlobalList.of(selectedRegion().value_or(kDefaultRegion));
+}
+
 void TfrmMainForm::BuildClusterTree(const ClusterList& clusters) {
+    // The tree shows the URLs and main pages of the region it was clustered for.
+    treeRegion_ = runRegion_;
+    model_.setResultStore(&FGlobalList.of(treeRegion_));
     model_.fillTree(clusters);
     ui->lbCountText->setText(model_.countText());
     ui->Button4->setEnabled(true);
@@ -275,7 +284,8 @@ void TfrmMainForm::importAndRun(const QString& file) {
 
 bool TfrmMainForm::importFile(const QString& file) {
     ui->Memo1->clear();
-    const ImportResult r = kelvara::ImportCsv(file, FGlobalList, env_.platform.clock, codec_);
+    // The imported results serve the region the run after the import asks for.
+    const ImportResult r = kelvara::ImportCsv(file, store(), env_.platform.clock, codec_);
     if (r.error) {
         Dialogs::error(this, r.error->message());
         return false;
@@ -294,8 +304,8 @@ void TfrmMainForm::Button4Click() {
         return;
     }
     exportPath_ = withCsvExtension(*chosen);
-    if (auto err =
-            ExportCsv(exportPath_, model_.content(), FGlobalList, env_.platform.language, codec_)) {
+    if (auto err = ExportCsv(exportPath_, model_.content(), *model_.resultStore(),
+                             env_.platform.language, codec_)) {
         Dialogs::error(this, err->message());
     }
 }
@@ -305,7 +315,7 @@ void TfrmMainForm::vdtListNodeClick(const QModelIndex& node, int level) {
     if (!n) {
         return;
     }
-    TForm1 form(FGlobalList, *n, level, env_.opener, this);
+    TForm1 form(*model_.resultStore(), *n, level, env_.opener, this);
     form.exec();
 }
 

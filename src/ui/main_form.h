@@ -40,7 +40,8 @@ public:
     explicit TfrmMainForm(Environment env, QWidget* parent = nullptr);
     ~TfrmMainForm() override;
 
-    ResultStore& store() { return FGlobalList; }
+    // The stored results of the selected region (213 when none is selected).
+    ResultStore& store();
     ClusterTreeModel& treeModel() { return model_; }
     ClusterTreeView* tree() const { return vdtList; }
     TfrmProgressForm* progressForm() const { return progressForm_; }
@@ -87,7 +88,9 @@ private:
     Environment env_;
     AnsiCodec codec_;
     std::unique_ptr<Ui::frmMainForm> ui;
-    ResultStore FGlobalList;
+    ResultStores FGlobalList;          // every region's stored results
+    int treeRegion_ = kDefaultRegion;  // the region whose results the tree was built from
+    int runRegion_ = kDefaultRegion;   // the region of the run under way
     ClusterTreeModel model_;
     ClusterTreeView* vdtList = nullptr;
     std::vector<RegionItem> regions_;

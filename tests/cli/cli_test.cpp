@@ -123,7 +123,8 @@ TEST(Cli, StatusAndMessages) {
                                     u"--codepage"_qs, u"windows-1252"_qs});
     EXPECT_EQ(failed.code, 1) << failed.err.toStdString();
     EXPECT_TRUE(failed.err.contains(u"\"not stored\""_qs)) << failed.err.toStdString();
-    EXPECT_EQ(dir.read(u"cache.txt"_qs), (stamp + u";stored;http://a.ru/\r\n"_qs).toLatin1());
+    EXPECT_EQ(dir.read(u"cache.txt"_qs),
+              (u"#region 213\r\n"_qs + stamp + u";stored;http://a.ru/\r\n"_qs).toLatin1());
 }
 
 // The program's own fetch: a query without a stored result is asked of the service; with

@@ -2,7 +2,9 @@
 //
 // Properties: every loaded entry is fresh and its URLs are in order; saving what was loaded skips
 // nothing, and loading the saved text gives the same store, also after its trip through the
-// file's bytes; a file cut off anywhere loads everything of its whole lines before the cut.
+// file's bytes; read per region ("#region N" lines), every region's store survives a save, and
+// each of its queries is one the single-store reader sees too; a file cut off anywhere loads
+// everything of its whole lines before the cut.
 
 #include "fuzz_common.h"
 
@@ -118,6 +120,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
                                     QByteArray::number(differ) + ": " +
                                     fuzz::shown(QStringView(saved).sliced(differ)) + " read as " +
                                     fuzz::shown(QStringView(reread).sliced(differ)));
+
+    // Read per region and saved: every region's store comes back as it was, and the reader of one
+    // store (an older version's) sees each of them (first line of a query wins).
+    ResultStores regions(russian());
+    loadCacheText(regions, text, kNow, 213, locale);
+    ResultStores regionsAgain(russian());
+    loadCacheText(regionsAgain, cacheText(regions), kNow, 1, QLocale::c());
+    for (const auto& [region, regional] : regions) {
+        const ResultStore* back = regionsAgain.find(region);
+        FUZZ_CHECK(regional.empty() || (back && sameStore(regional, *back)),
+                   "region " + QByteArray::number(region) + ":\n" + describe(regional));
+        for (const auto& line : regional) {
+            FUZZ_CHECK(store.indexOf(line.text) >= 0, describe(regional));
+        }
+    }
 
     // A file cut off in the middle of a line: the whole lines before the cut load as they did.
     if (!bytes.isEmpty()) {

@@ -189,8 +189,9 @@ TEST(BatchRun, AMissingResultWithoutAServiceFailsAndTheCacheIsStillSaved) {
         << io.err.join(u'\n').toStdString();
     EXPECT_TRUE(io.err.join(u'\n').contains(u"--url"_qs));
     EXPECT_TRUE(io.out.isEmpty());
-    // Saved: the expired line is gone, the fresh one stays.
-    EXPECT_EQ(QString::fromLatin1(dir.read(u"cache.txt"_qs)), fresh);
+    // Saved: the expired line is gone, the fresh one stays, now marked with its region (a file
+    // of an older version holds the results of region 213 when no settings say otherwise).
+    EXPECT_EQ(QString::fromLatin1(dir.read(u"cache.txt"_qs)), u"#region 213\r\n"_qs + fresh);
 }
 
 // The fetch plugs in through BatchEnvironment::fetch; what it fetched before failing is kept.

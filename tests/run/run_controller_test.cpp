@@ -90,7 +90,8 @@ struct FakeErrors final : ErrorView {
 };
 
 struct TestRun {
-    ResultStore store;
+    ResultStores stores;
+    ResultStore& store = stores.of(213);  // the region of the runs below
     std::shared_ptr<ScriptedTransport> transport = std::make_shared<ScriptedTransport>();
     FakeProgress progress;
     FakeErrors errors;
@@ -104,7 +105,7 @@ struct TestRun {
         search.codePage = "windows-1251";
         search.pause = [](int) {};
         controller =
-            std::make_unique<RunController>(store, search, progress, errors, UiLanguage::English);
+            std::make_unique<RunController>(stores, search, progress, errors, UiLanguage::English);
         EXPECT_EQ(controller->pollInterval(), 1000);
         controller->setPollInterval(10);
         QObject::connect(controller.get(), &RunController::clustersBuilt,
@@ -181,7 +182,8 @@ TEST(RunController, AFailedFetchShowsTheErrorAndKeepsEarlierAnswers) {
     r.transport->answers[u"first"_qs] = kShared;  // "stale" is not answered: status 500
     r.run({u"first"_qs, u"stale"_qs, u"never asked"_qs});
     EXPECT_EQ(r.errors.shown,
-              QStringList{u"Error: failed to establish connection to the service, Yandex"_qs});
+              QStringList{u"Error: failed to establish connection to the service, Yandex\r\n"
+                          u"Query: \"stale\""_qs});
     EXPECT_TRUE(r.built.empty());
     EXPECT_EQ(r.urlsOf(u"first"_qs), kShared);
     EXPECT_EQ(r.urlsOf(u"stale"_qs), QStringList{u"<none>"_qs});  // released when the run began
@@ -270,4 +272,18 @@ TEST(RunController, ALongFetchSavesAsItGoes) {
     EXPECT_TRUE(seenOnDisk);
     ASSERT_EQ(r.built.size(), 1u);
     EXPECT_TRUE(r.saved().contains(u";slow;"_qs));
+}
+
+// A query asked for one region is asked again for another; each region keeps its own answer.
+TEST(RunController, AnotherRegionAsksAgain) {
+    TestRun r;
+    r.transport->answers[u"q"_qs] = kShared;
+    r.run({u"q"_qs}, 213);
+    r.run({u"q"_qs}, 2);
+    r.run({u"q"_qs}, 213);
+    r.run({u"q"_qs}, 2);
+    EXPECT_EQ(r.transport->regions(), (QStringList{u"213"_qs, u"2"_qs}));
+    ASSERT_NE(r.stores.find(2), nullptr);
+    EXPECT_NE(findEntry(*r.stores.find(2), u"q"), nullptr);
+    EXPECT_NE(findEntry(r.store, u"q"), findEntry(*r.stores.find(2), u"q"));
 }

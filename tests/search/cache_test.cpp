@@ -189,3 +189,52 @@ TEST(Cache, UnpairedSurrogatesOfAUtf16FileSurviveASave) {
     ASSERT_FALSE(LoadCache(second, dir.path(u"cache.txt"_qs), kNow, cp1251, kRu));
     EXPECT_EQ(dump(second), dump(first));
 }
+
+// Each region's results in a block of its own; a file of an older version is the results of the
+// region it is told; an older reader still reads the new file, passing over the region lines.
+TEST(Cache, ResultsAreKeptPerRegion) {
+    const QString s = QString::number(kNow - 1000);
+    struct Case {
+        QString file;
+        int legacyRegion;
+        QString want;  // region: dump of its store, for every region with entries
+    };
+    const Case cases[] = {
+        {s + u";old;http://a/\r\n"_qs, 54, u"54: "_qs + s + u"|old|http://a/\n"_qs},
+        {s + u";old;http://a/\r\n#region 2\r\n"_qs + s + u";okna;http://b/\r\n#region 213\r\n"_qs +
+             s + u";okna;http://c/\r\n"_qs,
+         213,
+         u"2: "_qs + s + u"|okna|http://b/\n213: "_qs + s + u"|okna|http://c/\n"_qs + s +
+             u"|old|http://a/\n"_qs},
+        // A region line that is not one is an unreadable line, passed over.
+        {u"#region x\r\n#region -1\r\n#region 2 \r\n"_qs + s + u";q;http://d/\r\n"_qs, 1,
+         u"1: "_qs + s + u"|q|http://d/\n"_qs},
+    };
+    for (const Case& c : cases) {
+        ResultStores stores(ruOrder());
+        loadCacheText(stores, c.file, kNow, c.legacyRegion, kRu);
+        QString got;
+        for (const auto& [region, store] : stores) {
+            if (!store.empty()) {
+                got += QString::number(region) + u": "_qs + dump(store);
+            }
+        }
+        EXPECT_EQ(got, c.want) << c.file.toStdString();
+
+        // Written and read again: the same stores.
+        ResultStores again(ruOrder());
+        loadCacheText(again, cacheText(stores), kNow, 999, kRu);
+        QString gotAgain;
+        for (const auto& [region, store] : again) {
+            if (!store.empty()) {
+                gotAgain += QString::number(region) + u": "_qs + dump(store);
+            }
+        }
+        EXPECT_EQ(gotAgain, c.want);
+    }
+
+    // The reader of one store (as an older version reads) takes every entry, first line wins.
+    ResultStore old(ruOrder());
+    loadCacheText(old, cases[1].file, kNow, kRu);
+    EXPECT_EQ(dump(old), s + u"|okna|http://b/\n"_qs + s + u"|old|http://a/\n"_qs);
+}

@@ -218,11 +218,16 @@ TEST_F(MainForm, FailedFetchesShowTheErrorBoxAndKeepTheTree) {
         QString message;
     };
     const Case cases[] = {
+        // The message of the error, then the query that failed and, for a refused request,
+        // the HTTP status.
         {ServiceAnswer::error(32, u"Лимит запросов исчерпан"_qs),
-         u"Error: Yandex returned a search error:\r\n\"Лимит запросов исчерпан\""_qs},
-        {ServiceAnswer::html(), u"Error: the answer from Yandex is not a valid XML"_qs},
-        {ServiceAnswer::withStatus(500),
-         u"Error: failed to establish connection to the service, Yandex"_qs},
+         u"Error: Yandex returned a search error:\r\n\"Лимит запросов исчерпан\"\r\n"
+         u"Query: \"b\""_qs},
+        {ServiceAnswer::html(),
+         u"Error: the answer from Yandex is not a valid XML\r\nQuery: \"b\""_qs},
+        {ServiceAnswer::withStatus(503),
+         u"Error: failed to establish connection to the service, Yandex\r\nQuery: \"b\"\r\n"
+         u"HTTP status: 503"_qs},
     };
     for (const Case& c : cases) {
         Dialogs::reset();
@@ -256,8 +261,26 @@ TEST_F(MainForm, ConnectionFailureNamesTheConnectionError) {
     Dialogs::setNextAnswer(QMessageBox::Ok);
     p.run(QStringLiteral("http://127.0.0.1:%1/search/xml?user=u&key=secret").arg(port), {u"a"_qs});
     ASSERT_EQ(Dialogs::shown().size(), 1u);
+    // No answer came, so no HTTP status.
     EXPECT_EQ(Dialogs::shown()[0].text,
-              u"Error: failed to establish connection to the service, Yandex"_qs);
+              u"Error: failed to establish connection to the service, Yandex\r\nQuery: \"a\""_qs);
+}
+
+// An address that is not a web one is refused before anything is sent, without its key.
+TEST_F(MainForm, AServiceUrlThatIsNotHttpIsRefused) {
+    for (const QString& url : {u"ftp://host/search?key=secret"_qs, u"host/search?key=secret"_qs}) {
+        Dialogs::reset();
+        Program p;
+        p.open();
+        Dialogs::setNextAnswer(QMessageBox::Ok);
+        p.run(url, {u"a"_qs});
+        ASSERT_EQ(Dialogs::shown().size(), 1u) << url.toStdString();
+        EXPECT_TRUE(Dialogs::shown()[0].text.startsWith(
+            u"The service URL must begin with http:// or https://"_qs));
+        EXPECT_FALSE(Dialogs::shown()[0].text.contains(u"secret"_qs));
+        EXPECT_FALSE(p.window->progressForm()->isVisible());
+        EXPECT_EQ(p.tree(), QString());
+    }
 }
 
 TEST_F(MainForm, CancelDuringTheFetchKeepsWhatWasAnswered) {
