@@ -360,3 +360,36 @@ TEST_F(MainForm, ShutDownWriteFailuresAreReportedAndTheOtherFileIsWritten) {
     EXPECT_TRUE(Dialogs::shown().back().text.contains(u"cache.txt"_qs));
     EXPECT_TRUE(p.dir.read(u"settings.ini"_qs).contains("Region=213"));
 }
+
+// What a new user meets in one run: a blank line is not asked, a query answered "nothing found"
+// stays (in the bucket), and switching the region asks again instead of reusing another region's
+// results; each region's answers survive a restart.
+TEST_F(MainForm, RegionsBlankLinesAndQueriesWithoutResults) {
+    Program p;
+    ServiceDouble service;
+    service.script(u"a"_qs, {ServiceAnswer::urls(urls(u"a"_qs, 3))});
+    service.script(u"b"_qs, {ServiceAnswer::urls(urls(u"a"_qs, 3))});
+    service.script(u"none"_qs, {ServiceAnswer::error(15, u"Nothing found"_qs)});
+    p.open();
+    auto* region = p.child<QComboBox>("cbRegion");
+    region->setCurrentIndex(region->findData(213));
+    p.run(service.searchUrl(), {u"a"_qs, u""_qs, u"   "_qs, u"none"_qs, u"b"_qs});
+    EXPECT_TRUE(Dialogs::shown().empty());
+    EXPECT_EQ(service.requestCount(), 3);  // neither blank line
+    EXPECT_EQ(p.tree(), u"a(a,b) "_qs + unsortedCaption() + u"(none)"_qs);
+    EXPECT_EQ(p.child<QLabel>("Label2")->text(), u"Queries for clustering: 3"_qs);
+
+    region->setCurrentIndex(region->findData(2));
+    p.run(service.searchUrl(), {u"a"_qs});
+    ASSERT_EQ(service.requestCount(), 4);  // asked again for the other region
+    EXPECT_EQ(service.requests()[3].param(u"lr"_qs), u"2"_qs);
+    p.close();
+
+    p.open();
+    auto* again = p.child<QComboBox>("cbRegion");
+    for (const int code : {213, 2}) {
+        again->setCurrentIndex(again->findData(code));
+        p.run(service.searchUrl(), {u"a"_qs, u"none"_qs});
+    }
+    EXPECT_EQ(service.requestCount(), 5);  // only "none" for region 2 was new
+}
