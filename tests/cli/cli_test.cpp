@@ -144,7 +144,7 @@ TEST(Cli, FetchesWhatIsMissingFromTheService) {
 
 // Ctrl+C or SIGTERM during a fetch: the request in flight is aborted, what was answered is in
 // the cache, and the program says so and exits with 130.
-TEST(Cli, AStopSignalDuringTheFetchKeepsWhatWasAnswered) {
+TEST(Cli, ASignalDuringTheFetchKeepsWhatWasAnswered) {
     for (const int signal : {SIGINT, SIGTERM}) {
         SCOPED_TRACE(signal);
         test::ServiceDouble service;
