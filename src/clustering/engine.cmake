@@ -12,8 +12,10 @@ target_sources(kelvara_core PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/engine_parallel.h
     ${CMAKE_CURRENT_LIST_DIR}/engine_prepare.cpp
     ${CMAKE_CURRENT_LIST_DIR}/engine_prepare.h
+    ${CMAKE_CURRENT_LIST_DIR}/engine_progress.h
     ${CMAKE_CURRENT_LIST_DIR}/engine_radix.h
     ${CMAKE_CURRENT_LIST_DIR}/grouping_thread.cpp
     ${CMAKE_CURRENT_LIST_DIR}/grouping_thread.h
     ${CMAKE_CURRENT_LIST_DIR}/hard_method.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/soft_method.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/soft_method.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sorted_intersection.h)
