@@ -30,8 +30,8 @@ void runGrouping(const WorkList& work, TStringListDynArray& groups, bool hardMet
     engine_detail::Monitor monitor(progress, stopRequested, total);
     try {
         engine_detail::Prepared prepared;
-        // The preparation's share of the main pass, by how much of the work it is.
-        const double share = hardMethod ? 0.15 : 0.3;
+        const double share =
+            hardMethod ? engine_detail::shares::kPrepareHard : engine_detail::shares::kPrepareSoft;
         if (!engine_detail::prepare(work, collation, monitor, share, prepared)) {
             return;
         }

@@ -25,6 +25,7 @@ namespace bulk {
 
 constexpr std::size_t kLarge = std::size_t(1) << 20;
 constexpr std::size_t kHuge = std::size_t(2) << 20;
+static_assert((kHuge & (kHuge - 1)) == 0, "sizes are rounded up to huge pages with a mask");
 
 inline std::size_t hugeSize(std::size_t bytes) {
     return (bytes + kHuge - 1) & ~(kHuge - 1);

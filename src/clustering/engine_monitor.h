@@ -2,6 +2,7 @@
 
 #include "clustering/engine.h"
 #include "clustering/engine_parallel.h"
+#include "clustering/engine_progress.h"
 
 #include <algorithm>
 #include <atomic>
@@ -56,6 +57,23 @@ public:
         }
         advance(phaseFrom_ + (phaseTo_ - phaseFrom_) * std::clamp(done, 0.0, 1.0));
         return stopRequested();
+    }
+
+    // The polls of a loop, at every Stride-th item i (see pollDue): true when the work should
+    // end. stopDue is for the engine's own thread; tickDue moves the counter to `done` of the
+    // step; tickThrough to `share` times how far worker w's part of the step has come, at its
+    // item `at` of `of`.
+    template <std::int64_t Stride, class I>
+    bool stopDue(I i) {
+        return pollDue<Stride>(i) && stopRequested();
+    }
+    template <std::int64_t Stride, class I>
+    bool tickDue(int w, I i, double done) {
+        return pollDue<Stride>(i) && tick(w, done);
+    }
+    template <std::int64_t Stride>
+    bool tickThrough(int w, std::int64_t at, std::int64_t of, double share = 1.0) {
+        return pollDue<Stride>(at) && tick(w, share * double(at) / double(of));
     }
 
 private:

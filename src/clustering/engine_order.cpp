@@ -406,8 +406,8 @@ KeyTable buildKeys(std::span<const QStringView> texts, const OrderKeys& keys, in
         char* out = t.arenas[size_t(w)].get();
         size_t used = 0;
         for (std::int64_t i = begin; i < end; ++i) {
-            if (monitor && ((i - begin) & 4095) == 0 &&
-                monitor->tick(firstWorker + w, 0.5 * double(i - begin) / double(end - begin))) {
+            if (monitor &&
+                monitor->tickThrough<4096>(firstWorker + w, i - begin, end - begin, 0.5)) {
                 return;
             }
             if (i + 16 < end) {
@@ -516,7 +516,7 @@ Ranking rankTexts(std::span<const QStringView> texts, const Collation& collation
         return out;
     }
     for (size_t a = 0; a < keyed.size();) {
-        if ((a & 0xFFFF) == 0 && stopped(0.7 + 0.1 * double(a) / double(keyed.size()))) {
+        if (pollDue<65536>(a) && stopped(0.7 + 0.1 * double(a) / double(keyed.size()))) {
             return out;
         }
         size_t b = a + 1;
@@ -539,7 +539,7 @@ Ranking rankTexts(std::span<const QStringView> texts, const Collation& collation
     std::int32_t r = 0;
     out.rank[items[0].index] = 0;
     for (size_t j = 1; j < n; ++j) {
-        if ((j & 0xFFFF) == 0 && stopped(0.8 + 0.2 * double(j) / double(n))) {
+        if (pollDue<65536>(j) && stopped(0.8 + 0.2 * double(j) / double(n))) {
             return out;
         }
         if (compareItems(items[j - 1], items[j]) != 0) {
@@ -584,7 +584,7 @@ Bulk<std::int32_t> rankBytes(const Bulk<char>& arena, const Bulk<std::uint32_t>&
         return rank;
     }
     for (size_t a = 0; a < n;) {
-        if ((a & 0xFFFF) == 0 && stopped(0.6 + 0.3 * double(a) / double(n))) {
+        if (pollDue<65536>(a) && stopped(0.6 + 0.3 * double(a) / double(n))) {
             return rank;
         }
         size_t b = a + 1;
@@ -621,6 +621,7 @@ std::int32_t idsFromFingerprints(Bulk<Fingerprint>& items, Bulk<std::int32_t>& i
     // Split by the top byte of h1 into parts small enough for the cache, then give ids within
     // each part through a small hash table.
     constexpr int kParts = 256;
+    static_assert(kParts == 1 << (64 - 56), "an item's part is the top byte of h1 (h1 >> 56)");
     const size_t n = items.size();
     threads = std::max(1, threads);
     Bulk<std::array<std::uint32_t, kParts>> counts(static_cast<size_t>(threads));
@@ -631,7 +632,7 @@ std::int32_t idsFromFingerprints(Bulk<Fingerprint>& items, Bulk<std::int32_t>& i
             auto& cnt = counts[size_t(c)];
             cnt.fill(0);
             for (size_t j = chunkBegin(c); j < chunkBegin(c + 1); ++j) {
-                if ((j & 0xFFFF) == 0 &&
+                if (pollDue<65536>(j) &&
                     stopped(w, 0.2 * double(j - chunkBegin(c)) /
                                    double(chunkBegin(c + 1) - chunkBegin(c)))) {
                     return;
@@ -677,7 +678,7 @@ std::int32_t idsFromFingerprints(Bulk<Fingerprint>& items, Bulk<std::int32_t>& i
         for (std::int64_t c = begin; c < end; ++c) {
             auto& off = offsets[size_t(c)];
             for (size_t j = chunkBegin(c); j < chunkBegin(c + 1); ++j) {
-                if ((j & 0xFFFF) == 0 &&
+                if (pollDue<65536>(j) &&
                     stopped(w, 0.2 + 0.3 * double(j - chunkBegin(c)) /
                                          double(chunkBegin(c + 1) - chunkBegin(c)))) {
                     return;

@@ -54,6 +54,7 @@ public:
     std::uint8_t classOf(char16_t c) const { return c < kTableSize ? class_[c] : kUnknown; }
     static constexpr std::uint8_t kUnknown = 0xFF;
     static constexpr char16_t kTableSize = 0x460;
+    static_assert(kTableSize >= 0x460, "the table holds ASCII and basic Cyrillic (to U+045F)");
 
 private:
     bool check(const Collation& collation);

@@ -15,6 +15,7 @@ namespace kelvara::engine_detail {
 
 bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
              double progressShare, Prepared& out) {
+    using shares::kPrepare;
     const int threads = engineThreads();
     out.work = &work;
     out.collation = &collation;
@@ -26,7 +27,7 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
     out.lineEntry.assign(size_t(n), -1);
     bool stopped = false;
     for (std::int32_t i = 0; i < n; ++i) {
-        if ((i & 0xFFFF) == 0 && monitor.stopRequested()) {
+        if (monitor.stopDue<65536>(i)) {
             stopped = true;  // the numbers are taken back below all the same
             break;
         }
@@ -91,7 +92,7 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
     // also orders them).
     Bulk<std::int32_t> allBegin(size_t(entries) + 1, 0);
     for (std::int32_t e = 0; e < entries; ++e) {
-        if ((e & 0xFFFF) == 0 && monitor.stopRequested()) {
+        if (monitor.stopDue<65536>(e)) {
             return false;
         }
         allBegin[size_t(e) + 1] =
@@ -112,12 +113,11 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
             Bulk<Fingerprint> items(occurrences);
             std::atomic<bool> failed{false};
             const std::uint64_t seed = freshSeed();
-            monitor.phase(progressShare * 0.02, progressShare * 0.5);
+            monitor.phase(progressShare * kPrepare.entries, progressShare * kPrepare.fingerprints);
             parallelFor(entries, threads, [&](std::int64_t begin, std::int64_t end, int w) {
                 // The texts lie scattered over the heap: ask for the next ones early.
                 for (std::int64_t e = begin; e < end; ++e) {
-                    if (((e - begin) & 1023) == 0 &&
-                        monitor.tick(w, double(e - begin) / double(end - begin))) {
+                    if (monitor.tickThrough<1024>(w, e - begin, end - begin)) {
                         return;
                     }
                     const SortedStrings& urls = out.entries[size_t(e)]->Urls;
@@ -149,14 +149,15 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
             hashed = !failed;
             if (hashed) {
                 Bulk<Fingerprint> first;
-                monitor.phase(progressShare * 0.5, progressShare * 0.75);
+                monitor.phase(progressShare * kPrepare.fingerprints,
+                              progressShare * kPrepare.urlIds);
                 out.urls = idsFromFingerprints(items, allIds, &first, threads, &monitor);
                 if (monitor.stopSeen()) {
                     return false;
                 }
                 out.urlWhere.resize(size_t(out.urls));
                 for (std::int32_t u = 0; u < out.urls; ++u) {
-                    if ((u & 0xFFFF) == 0 && monitor.stopRequested()) {
+                    if (monitor.stopDue<65536>(u)) {
                         return false;
                     }
                     const std::int32_t e = std::int32_t(first[size_t(u)].tag);
@@ -173,7 +174,7 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
                     urlTexts[size_t(allBegin[size_t(e)] + j)] = urls.text(j);
                 }
             }
-            monitor.phase(progressShare * 0.02, progressShare * 0.75);
+            monitor.phase(progressShare * kPrepare.entries, progressShare * kPrepare.urlIds);
             Ranking r = rankTexts(urlTexts, collation, threads, &monitor);
             if (monitor.stopSeen()) {
                 return false;
@@ -200,7 +201,7 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
     for (std::int32_t c : out.lineClass) {
         ++out.classLines[size_t(c)];
     }
-    monitor.advance(progressShare * 0.75);
+    monitor.advance(progressShare * kPrepare.urlIds);
 
     if (out.urlIdsInOrder) {
         out.urlWhere.assign(size_t(out.urls), {-1, -1});
@@ -215,11 +216,10 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
     }
     {
         Bulk<std::atomic<std::int32_t>> lines(static_cast<size_t>(out.urls));
-        monitor.phase(progressShare * 0.75, progressShare * 0.85);
+        monitor.phase(progressShare * kPrepare.urlIds, progressShare * kPrepare.urlLines);
         parallelFor(entries, threads, [&](std::int64_t begin, std::int64_t end, int w) {
             for (std::int64_t e = begin; e < end; ++e) {
-                if (((e - begin) & 4095) == 0 &&
-                    monitor.tick(w, double(e - begin) / double(end - begin))) {
+                if (monitor.tickThrough<4096>(w, e - begin, end - begin)) {
                     return;
                 }
                 const std::int32_t nl =
@@ -237,7 +237,7 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
     out.urlBegin.assign(size_t(entries) + 1, 0);
     parallelFor(entries, threads, [&](std::int64_t begin, std::int64_t end, int w) {
         for (std::int64_t e = begin; e < end; ++e) {
-            if (((e - begin) & 16383) == 0 && monitor.tick(w, 1.0)) {
+            if (monitor.tickDue<16384>(w, e - begin, 1.0)) {
                 return;
             }
             std::int32_t m = 0;
@@ -254,12 +254,11 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
     out.urlId.resize(size_t(out.urlBegin.back()));
     out.sortedId.resize(out.urlId.size());
     out.sortedPos.resize(out.urlId.size());
-    monitor.phase(progressShare * 0.85, progressShare * 0.98);
+    monitor.phase(progressShare * kPrepare.urlLines, progressShare * kPrepare.sharedLists);
     parallelFor(entries, threads, [&](std::int64_t begin, std::int64_t end, int w) {
         Bulk<std::pair<std::int32_t, std::int32_t>> tmp;
         for (std::int64_t e = begin; e < end; ++e) {
-            if (((e - begin) & 4095) == 0 &&
-                monitor.tick(w, double(e - begin) / double(end - begin))) {
+            if (monitor.tickThrough<4096>(w, e - begin, end - begin)) {
                 return;
             }
             std::int32_t at = out.urlBegin[size_t(e)];

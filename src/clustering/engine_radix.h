@@ -2,6 +2,8 @@
 
 // LSD radix sort on a 64-bit key, for the large arrays of the clustering engine.
 
+#include "clustering/engine_progress.h"
+
 #include <array>
 #include <cstdint>
 #include <type_traits>
@@ -21,9 +23,9 @@ void radixSort(V& v, Key key, int bits = 64, Stop stop = nullptr) {
     }
     auto stopped = [&](size_t i) {
         if constexpr (std::is_pointer_v<Stop>) {
-            return (i & 0xFFFFF) == 0 && stop != nullptr && stop();
+            return pollDue<(1 << 20)>(i) && stop != nullptr && stop();
         } else {
-            return (i & 0xFFFFF) == 0 && stop();
+            return pollDue<(1 << 20)>(i) && stop();
         }
     };
     V tmp(v.size());

@@ -19,6 +19,7 @@
 #include "clustering/engine_methods.h"
 #include "clustering/engine_order.h"
 #include "clustering/engine_radix.h"
+#include "clustering/sorted_intersection.h"
 
 #include <algorithm>
 #include <atomic>
@@ -31,6 +32,8 @@
 namespace kelvara::engine_detail {
 
 namespace {
+
+using shares::kHard;
 
 std::uint64_t mix(std::uint64_t x) {
     x += 0x9E3779B97F4A7C15ULL;
@@ -59,6 +62,8 @@ struct Incidence {
 constexpr std::uint32_t kSide = 0x80000000u;
 constexpr int kMaskUrls = 16;           // entries with more shared URLs go the careful way
 constexpr double kPlainSubsets = 4096;  // as do entries with more subsets than this
+static_assert(kMaskUrls < 32 && (((std::uint64_t(1) << kMaskUrls) - 1) & kSide) == 0,
+              "a plain subset's bit mask over the entry's ids stays clear of the side flag");
 
 struct Member {
     std::int32_t cls;
@@ -90,7 +95,7 @@ public:
         }
         if (k_ == 1) {
             // The keys are the URLs themselves: their ids group the holders exactly.
-            if (!singleUrls(progressFrom, progressFrom + span * 0.7)) {
+            if (!singleUrls(progressFrom, progressFrom + span * kHard.kept)) {
                 return;
             }
         } else {
@@ -98,10 +103,11 @@ public:
             if (monitor_.stopRequested()) {
                 return;
             }
-            if (!enumerate(true, progressFrom, progressFrom + span * 0.35)) {
+            if (!enumerate(true, progressFrom, progressFrom + span * kHard.counted)) {
                 return;
             }
-            if (!enumerate(false, progressFrom + span * 0.35, progressFrom + span * 0.7)) {
+            if (!enumerate(false, progressFrom + span * kHard.counted,
+                           progressFrom + span * kHard.kept)) {
                 return;
             }
             Bulk<Counter>().swap(counters_);
@@ -109,14 +115,14 @@ public:
                 incidences_, [](const Incidence& x) { return x.hash; }, 64,
                 [this] { return monitor_.stopRequested(); });
         }
-        monitor_.advance(progressFrom + span * 0.8);
+        monitor_.advance(progressFrom + span * kHard.sorted);
         if (monitor_.stopRequested()) {
             return;
         }
-        monitor_.phase(progressFrom + span * 0.8, progressFrom + span * 0.9);
+        monitor_.phase(progressFrom + span * kHard.sorted, progressFrom + span * kHard.candidates);
         collectCandidates();
         incidences_ = {};
-        monitor_.advance(progressFrom + span * 0.9);
+        monitor_.advance(progressFrom + span * kHard.candidates);
         if (monitor_.stopRequested()) {
             return;
         }
@@ -245,7 +251,7 @@ private:
     void buildNeighbourIndex() {
         urlEntryBegin_.assign(size_t(p_.urls) + 1, 0);
         for (size_t j = 0; j < p_.urlId.size(); ++j) {
-            if ((j & 0xFFFFF) == 0 && monitor_.stopRequested()) {
+            if (monitor_.stopDue<(1 << 20)>(j)) {
                 return;
             }
             ++urlEntryBegin_[size_t(p_.urlId[j]) + 1];
@@ -257,7 +263,7 @@ private:
         urlEntry_.resize(p_.urlId.size());
         Bulk<std::int32_t> fill(urlEntryBegin_.begin(), urlEntryBegin_.end() - 1);
         for (std::int32_t e = 0; e < std::int32_t(p_.entries.size()); ++e) {
-            if ((e & 0xFFFF) == 0 && monitor_.stopRequested()) {
+            if (monitor_.stopDue<65536>(e)) {
                 return;
             }
             for (std::int32_t j = p_.urlBegin[size_t(e)]; j < p_.urlBegin[size_t(e) + 1]; ++j) {
@@ -344,6 +350,8 @@ private:
     bool enumerate(bool counting, double from, double to) {
         const std::int32_t entries = std::int32_t(p_.entries.size());
         Bulk<Bulk<Incidence>> parts(static_cast<size_t>(threads_));
+        // Entries done, for the counter: each worker adds a stride's worth at a time.
+        constexpr std::int32_t kDoneStride = 256;
         std::atomic<std::int32_t> done{0};
         parallelFor(entries, threads_, [&](std::int64_t begin, std::int64_t end, int w) {
             Bulk<Incidence>& out = parts[size_t(w)];
@@ -356,11 +364,11 @@ private:
                     if (monitor_.stopRequested()) {
                         return;
                     }
-                    if ((e & 4095) == 0) {
+                    if (pollDue<4096>(e)) {
                         monitor_.advance(from +
                                          (to - from) * double(done.load()) / double(entries));
                     }
-                } else if ((e & 255) == 0 && monitor_.stopSeen()) {
+                } else if (pollDue<256>(e) && monitor_.stopSeen()) {
                     return;
                 }
                 if (p_.entryUrlCount(e) < k_ || careful_[size_t(e)]) {
@@ -384,8 +392,8 @@ private:
                         }
                     }
                 }
-                if ((e & 255) == 0) {
-                    done.fetch_add(256, std::memory_order_relaxed);
+                if (pollDue<kDoneStride>(e)) {
+                    done.fetch_add(kDoneStride, std::memory_order_relaxed);
                 }
             }
         });
@@ -437,7 +445,7 @@ private:
         std::partial_sum(begin.begin(), begin.end(), begin.begin());
         incidences_.resize(p_.urlId.size());
         for (std::int32_t e = 0; e < entries; ++e) {
-            if ((e & 4095) == 0) {
+            if (pollDue<4096>(e)) {
                 if (monitor_.stopRequested()) {
                     return false;
                 }
@@ -475,22 +483,11 @@ private:
     // ---- member sets ----
 
     // Position, in entry ea's own order, of its first URL that the sorted id range holds;
-    // INT32_MAX for none.
+    // kNoPos for none.
     std::int32_t firstShared(std::int32_t ea, const std::int32_t* b, std::int32_t nb) const {
         const std::int32_t* a = p_.sortedId.data() + p_.urlBegin[size_t(ea)];
         const std::int32_t* aPos = p_.sortedPos.data() + p_.urlBegin[size_t(ea)];
-        const std::int32_t na = p_.entryUrlCount(ea);
-        std::int32_t f = INT32_MAX;
-        // Without branches: which way the next step goes is a coin toss.
-        for (std::int32_t x = 0, y = 0; x < na && y < nb;) {
-            const std::int32_t av = a[x];
-            const std::int32_t bv = b[y];
-            const std::int32_t pos = aPos[x];
-            f = av == bv && pos < f ? pos : f;
-            x += av <= bv ? 1 : 0;
-            y += bv <= av ? 1 : 0;
-        }
-        return f;
+        return firstSharedPos(a, aPos, p_.entryUrlCount(ea), b, nb);
     }
     // URLs (sorted ids) through which a line can be met: all shared ones, or those it represents.
     std::pair<const std::int32_t*, std::int32_t> metThrough(std::int32_t line) const {
@@ -523,19 +520,9 @@ private:
                 continue;
             }
             const auto [b, nb] = metThrough(o);
-            std::int32_t x = 0;
-            std::int32_t y = 0;
-            while (x < na && y < nb) {
-                if (a[x] < b[y]) {
-                    ++x;
-                } else if (b[y] < a[x]) {
-                    ++y;
-                } else {
-                    out.push_back(Event{aPos[x], p_.lineClass[size_t(o)], o});
-                    ++x;
-                    ++y;
-                }
-            }
+            forEachShared(a, na, b, nb, [&](std::int32_t x) {
+                out.push_back(Event{aPos[x], p_.lineClass[size_t(o)], o});
+            });
         }
         std::sort(out.begin(), out.end());
     }
@@ -736,7 +723,7 @@ private:
                 keep(key);
             };
             for (std::int64_t q = begin; q < end; ++q) {
-                if ((q & 1023) == 0 && monitor_.tick(w, double(q - begin) / double(end - begin))) {
+                if (monitor_.tickThrough<1024>(w, q - begin, end - begin)) {
                     return;
                 }
                 const std::int64_t r = std::int64_t(byOwner[size_t(q)] >> 32);
@@ -816,7 +803,7 @@ private:
             const std::int64_t nu = std::int64_t(used.size());
             parallelFor(nu, threads_, [&](std::int64_t begin, std::int64_t end, int w) {
                 for (std::int64_t j = begin; j < end; ++j) {
-                    if (((j - begin) & 0xFFFF) == 0 && monitor_.tick(w, 0)) {
+                    if (monitor_.tickDue<65536>(w, j - begin, 0)) {
                         return;
                     }
                     if (j + 8 < end) {
@@ -837,7 +824,7 @@ private:
             arena.resize(room);
             parallelFor(nu, threads_, [&](std::int64_t begin, std::int64_t end, int w) {
                 for (std::int64_t j = begin; j < end; ++j) {
-                    if (((j - begin) & 0xFFFF) == 0 && monitor_.tick(w, 0)) {
+                    if (monitor_.tickDue<65536>(w, j - begin, 0)) {
                         return;
                     }
                     if (j + 8 < end) {
@@ -903,7 +890,7 @@ private:
             return {};
         }
         for (size_t j = 0; j < nc; ++j) {
-            if ((j & 0xFFFF) == 0 && monitor_.stopRequested()) {
+            if (monitor_.stopDue<65536>(j)) {
                 return {};
             }
             std::int32_t* key = keys_[size_t(all_[j].part)].data() + all_[j].keyAt;
@@ -1043,7 +1030,7 @@ private:
         for (std::int32_t s = maxSize; s >= k_; --s) {
             for (size_t x = 0; x < buckets[size_t(s) - 1].size(); ++x) {
                 // Asked here too, so that a stop is obeyed soon; a stopped run is not shown.
-                if ((++examined & 4095) == 0 && monitor_.stopRequested()) {
+                if (monitor_.stopDue<4096>(++examined)) {
                     return;
                 }
                 const Entry en = buckets[size_t(s) - 1][x];
@@ -1080,7 +1067,7 @@ private:
             placed_.assign(size_t(p_.classes), 0);
         }
         for (std::int32_t i = 0; i < p_.lines; ++i) {
-            if ((i & 0xFFFF) == 0 && monitor_.stopRequested()) {
+            if (monitor_.stopDue<65536>(i)) {
                 return;
             }
             if (!placed_[size_t(p_.lineClass[size_t(i)])]) {
@@ -1105,6 +1092,8 @@ private:
         Counter() {}
         std::uint8_t v;
     };
+    static_assert(sizeof(Counter) == 1, "cleared with memset by count of counters");
+    static_assert(std::atomic_ref<std::uint8_t>::required_alignment <= alignof(Counter));
     mutable Bulk<Counter> counters_;
     // Per entry: its line if it has one, that line's text rank, and whether that text occurs on
     // no other line (the common case, with its quick member order).

@@ -23,10 +23,9 @@
 #include "clustering/engine_methods.h"
 #include "clustering/engine_parallel.h"
 
+#include "clustering/sorted_intersection.h"
+
 #include <algorithm>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #include <numeric>
 #include <unordered_map>
 
@@ -34,12 +33,14 @@ namespace kelvara::engine_detail {
 
 namespace {
 
+using shares::kSoft;
+
 class Soft {
 public:
     Soft(const Prepared& p, int k, Monitor& monitor) : p_(p), k_(k), monitor_(monitor) {}
 
     void run(TStringListDynArray& groups, double progressFrom) {
-        const double mainFrom = progressFrom + (1.0 - progressFrom) * 0.08;
+        const double mainFrom = progressFrom + (1.0 - progressFrom) * kSoft.prefixIndex;
         monitor_.phase(progressFrom, mainFrom);
         if (!buildPrefixIndex()) {
             return;
@@ -70,7 +71,7 @@ public:
                 prefetchLists(i + 1);
             }
             line(i);
-            if ((i & 1023) == 1023 || i + 1 == n) {
+            if (pollDue<1024>(i + 1) || i + 1 == n) {
                 monitor_.advance(mainFrom + (1.0 - mainFrom) * double(i + 1) / double(n));
             }
         }
@@ -110,8 +111,7 @@ private:
         };
         parallelFor(entries, threads, [&](std::int64_t begin, std::int64_t end, int w) {
             for (std::int64_t e = begin; e < end; ++e) {
-                if (((e - begin) & 16383) == 0 &&
-                    monitor_.tick(w, 0.5 * double(e - begin) / double(end - begin))) {
+                if (monitor_.tickThrough<16384>(w, e - begin, end - begin, kSoft.prefixes)) {
                     return;
                 }
                 const std::int32_t b = p_.urlBegin[size_t(e)];
@@ -123,7 +123,7 @@ private:
                 }
             }
         });
-        if (monitor_.tick(0, 0.5)) {
+        if (monitor_.tick(0, kSoft.prefixes)) {
             return false;
         }
         // The lines listed under each URL, in work order: counted and placed per range of lines,
@@ -146,19 +146,19 @@ private:
                 Bulk<std::int32_t>& count = at[size_t(c)];
                 count.assign(size_t(p_.urls), 0);
                 for (std::int32_t i = chunkBegin(int(c)); i < chunkBegin(int(c) + 1); ++i) {
-                    if ((i & 16383) == 0 && monitor_.tick(w, 0.5)) {
+                    if (monitor_.tickDue<16384>(w, i, kSoft.prefixes)) {
                         return;
                     }
                     prefixOf(i, [&](std::int32_t u) { ++count[size_t(u)]; });
                 }
             }
         });
-        if (monitor_.tick(0, 0.65)) {
+        if (monitor_.tick(0, kSoft.counted)) {
             return false;
         }
         listBegin_.assign(size_t(p_.urls) + 1, 0);
         for (std::int32_t u = 0; u < p_.urls; ++u) {
-            if ((u & 0xFFFF) == 0 && monitor_.tick(0, 0.65)) {
+            if (monitor_.tickDue<65536>(0, u, kSoft.counted)) {
                 return false;
             }
             std::int32_t sum = listBegin_[size_t(u)];
@@ -169,7 +169,7 @@ private:
             }
             listBegin_[size_t(u) + 1] = sum;
         }
-        if (monitor_.tick(0, 0.75)) {
+        if (monitor_.tick(0, kSoft.offsets)) {
             return false;
         }
         list_.resize(size_t(listBegin_.back()));
@@ -178,7 +178,7 @@ private:
             for (std::int64_t c = begin; c < end; ++c) {
                 Bulk<std::int32_t>& next = at[size_t(c)];
                 for (std::int32_t i = chunkBegin(int(c)); i < chunkBegin(int(c) + 1); ++i) {
-                    if ((i & 16383) == 0 && monitor_.tick(w, 0.75)) {
+                    if (monitor_.tickDue<16384>(w, i, kSoft.offsets)) {
                         return;
                     }
                     const std::int32_t e = p_.lineEntry[size_t(i)];
@@ -191,7 +191,7 @@ private:
             }
         });
         at = {};
-        if (monitor_.tick(0, 0.9)) {
+        if (monitor_.tick(0, kSoft.placed)) {
             return false;
         }
         cursor_.assign(listBegin_.begin(), listBegin_.end() - 1);
@@ -201,65 +201,11 @@ private:
         return !monitor_.tick(0, 1.0);
     }
 
-    // Overlap of the shared lists of two entries and the position (in ei's order) of the first
-    // URL of ei that `with` holds; `with` is a sorted id range.
-    static void overlap(const std::int32_t* a, const std::int32_t* aPos, std::int32_t na,
-                        const std::int32_t* b, std::int32_t nb, std::int32_t* count,
-                        std::int32_t* first) {
-        std::int32_t c = 0;
-        std::int32_t f = INT32_MAX;
-        std::int32_t x = 0;
-        std::int32_t y = 0;
-        while (x < na && y < nb) {
-            if (a[x] < b[y]) {
-                ++x;
-            } else if (b[y] < a[x]) {
-                ++y;
-            } else {
-                ++c;
-                f = std::min(f, aPos[x]);
-                ++x;
-                ++y;
-            }
-        }
-        *count = c;
-        *first = f;
-    }
-
-    // Whether o is settled for line i: in i's group already, or a valid candidate (recorded).
-    // How many ids two sorted lists share. Lists are short: compare each id of one with all of
-    // the other at once, without branches that guess wrong half the time.
+    // How many ids two shared lists hold in common; the one of `b` is usually short enough to
+    // be held in vectors.
     static std::int32_t commonCount(const std::int32_t* a, std::int32_t na, const std::int32_t* b,
                                     std::int32_t nb) {
-#if defined(__SSE2__)
-        if (nb <= kInline) {
-            alignas(16) std::int32_t pad[kInline];
-            for (std::int32_t y = 0; y < kInline; ++y) {
-                pad[y] = y < nb ? b[y] : -1;
-            }
-            const __m128i b0 = _mm_load_si128(reinterpret_cast<const __m128i*>(pad));
-            const __m128i b1 = _mm_load_si128(reinterpret_cast<const __m128i*>(pad + 4));
-            const __m128i b2 = _mm_load_si128(reinterpret_cast<const __m128i*>(pad + 8));
-            std::int32_t count = 0;
-            for (std::int32_t x = 0; x < na; ++x) {
-                const __m128i v = _mm_set1_epi32(a[x]);
-                const __m128i hit =
-                    _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi32(v, b0), _mm_cmpeq_epi32(v, b1)),
-                                 _mm_cmpeq_epi32(v, b2));
-                count += _mm_movemask_epi8(hit) != 0 ? 1 : 0;
-            }
-            return count;
-        }
-#endif
-        std::int32_t count = 0;
-        for (std::int32_t x = 0, y = 0; x < na && y < nb;) {
-            const std::int32_t av = a[x];
-            const std::int32_t bv = b[y];
-            count += av == bv ? 1 : 0;
-            x += av <= bv ? 1 : 0;
-            y += bv <= av ? 1 : 0;
-        }
-        return count;
+        return nb <= kInline ? sharedCountShort<kInline>(a, na, b, nb) : sharedCount(a, na, b, nb);
     }
 
     // The shared ids of an entry, sorted: inline in its record when they fit.
@@ -292,13 +238,12 @@ private:
         if (valid) {
             // Where the first URL of i that o can be met through stands in i's own order.
             const std::int32_t* aPos = p_.sortedPos.data() + p_.urlBegin[size_t(e)];
-            std::int32_t c2 = 0;
             if (p_.lineFull[size_t(o)]) {
-                overlap(a, aPos, na, b, nb, &c2, &first);
+                first = firstSharedPos(a, aPos, na, b, nb);
             } else {
-                overlap(a, aPos, na, p_.repIds.data() + p_.repBegin[size_t(o)],
-                        p_.repEnd[size_t(o)] - p_.repBegin[size_t(o)], &c2, &first);
-                valid = c2 > 0;
+                first = firstSharedPos(a, aPos, na, p_.repIds.data() + p_.repBegin[size_t(o)],
+                                       p_.repEnd[size_t(o)] - p_.repBegin[size_t(o)]);
+                valid = first != kNoPos;
             }
         }
         seenValid = valid ? 1 : 0;
@@ -453,9 +398,7 @@ private:
         }
     }
 
-    Group& group(std::int32_t slot) {
-        return pool_[size_t(slots_[size_t(slot)])];
-    }
+    Group& group(std::int32_t slot) { return pool_[size_t(slots_[size_t(slot)])]; }
 
     void addLine(std::int32_t slot, std::int32_t line) {
         const std::int32_t c = p_.lineClass[size_t(line)];
@@ -526,7 +469,7 @@ private:
             [&](std::int64_t begin, std::int64_t end, int w) {
                 Bulk<std::int32_t> order;
                 for (std::int64_t s = begin; s < end; ++s) {
-                    if (((s - begin) & 4095) == 0 && monitor_.tick(w, 1.0)) {
+                    if (monitor_.tickDue<4096>(w, s - begin, 1.0)) {
                         return;
                     }
                     const std::int32_t ref = slots_[size_t(s)];
@@ -591,6 +534,7 @@ private:
         std::int32_t count = 0;  // shared URLs
         std::int32_t ids[kInline] = {};
     };
+    static_assert(sizeof(Hot) == 64, "one entry's record is one cache line");
     Bulk<Hot> hot_;  // per entry
     // Per slot: index into pool_, -1 for a slot merged away, -2 - line for a one-line group.
     Bulk<std::int32_t> slots_;

@@ -95,7 +95,7 @@ TEST_P(EngineCases, GiveTheseGroups) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Spec, EngineCases,
+    ByHand, EngineCases,
     ::testing::Values(
         HandCase{"EmptyWorkListSoft", false, 3, {}, {}},
         HandCase{"EmptyWorkListHard", true, 3, {}, {}},
