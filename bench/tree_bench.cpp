@@ -1,8 +1,11 @@
 // The cluster tree at its working size: 100,000 phrases in 10,000 clusters. Fill, delete 1,000
 // selected clusters at once, move 10,000 checked phrases, drop 5,000 selected phrases, and the
-// cost of one cell's data. With the windows built, the commands are timed a second time with a
-// real view attached (selection, expanded clusters, its own relayout), as the user meets them.
+// cost of one cell's data; then the undo and the redo of the two largest edits (the 1,000
+// clusters, the 10,000 phrases), each to stay within 100 ms. With the windows built, the commands
+// and their undo and redo are timed a second time with a real view attached (selection, expanded
+// clusters, its own relayout), as the user meets them.
 #include "tree/tree_commands.h"
+#include "tree/tree_undo.h"
 
 #ifdef KELVARA_BENCH_WITH_VIEW
 #include "ui/cluster_tree_view.h"
@@ -13,6 +16,7 @@
 
 #include <benchmark/benchmark.h>
 #include <QCoreApplication>
+#include <QUndoStack>
 
 #include <chrono>
 #include <memory>
@@ -187,6 +191,73 @@ void BM_CellData(benchmark::State& state) {
 }
 BENCHMARK(BM_CellData)->Arg(100)->Arg(1000)->Arg(10'000);
 
+// The two largest edits, made once through the undo stack; each iteration times one undo (or one
+// redo after an untimed undo). The edit's own cost is timed above.
+enum class Edit { DeleteClusters, MovePhrases };
+enum class Way { Undo, Redo };
+
+void makeEdit(ClusterTreeModel& model, QUndoStack& stack, TreeViewMemory* view, Edit edit,
+              const QModelIndexList& selection) {
+    editTree(&stack, model, view, [&] {
+        if (edit == Edit::DeleteClusters) {
+            DeleteClusters(model, selection, true, [] { return true; });
+        } else {
+            MovePhrases(model, {}, {}, false);
+        }
+    });
+}
+
+bool undoneRight(const ClusterTreeModel& model, Edit edit) {
+    return model.GetClusterCount() == kClusters && model.phraseCount() == kClusters * kPerCluster &&
+           (edit == Edit::DeleteClusters || model.cluster(0)->childCount() == kPerCluster);
+}
+
+bool doneRight(const ClusterTreeModel& model, Edit edit) {
+    return edit == Edit::DeleteClusters ? model.GetClusterCount() == kClusters - 1000 + 1
+                                        : model.cluster(kClusters)->childCount() == 10'000;
+}
+
+void undoRedo(benchmark::State& state, Edit edit, Way way) {
+    ClusterTreeModel model;
+    QUndoStack stack;
+    model.fillTree(bigTree());
+    if (edit == Edit::MovePhrases) {
+        checkEveryNthPhrase(model, 10);  // 10,000 phrases, one in every cluster
+    }
+    makeEdit(model, stack, nullptr, edit, everyNthCluster(model, 10));
+    for (auto _ : state) {
+        if (way == Way::Redo) {
+            stack.undo();
+        }
+        const auto t = std::chrono::steady_clock::now();
+        way == Way::Undo ? stack.undo() : stack.redo();
+        state.SetIterationTime(seconds(t));
+        if (way == Way::Undo ? !undoneRight(model, edit) : !doneRight(model, edit)) {
+            state.SkipWithError("wrong result");
+        }
+        if (way == Way::Undo) {
+            stack.redo();
+        }
+    }
+}
+
+void BM_UndoDeleteClusters(benchmark::State& s) {
+    undoRedo(s, Edit::DeleteClusters, Way::Undo);
+}
+void BM_RedoDeleteClusters(benchmark::State& s) {
+    undoRedo(s, Edit::DeleteClusters, Way::Redo);
+}
+void BM_UndoMovePhrases(benchmark::State& s) {
+    undoRedo(s, Edit::MovePhrases, Way::Undo);
+}
+void BM_RedoMovePhrases(benchmark::State& s) {
+    undoRedo(s, Edit::MovePhrases, Way::Redo);
+}
+BENCHMARK(BM_UndoDeleteClusters)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RedoDeleteClusters)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UndoMovePhrases)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RedoMovePhrases)->UseManualTime()->Unit(benchmark::kMillisecond);
+
 #ifdef KELVARA_BENCH_WITH_VIEW
 
 // The same commands with the tree on screen: the view's selection and expanded clusters are
@@ -247,6 +318,55 @@ void BM_View_DropSelectedPhrases(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_View_DropSelectedPhrases)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// Undo and redo with the view: the step also gives the view back its expanded clusters and its
+// selection (all 1,000 deleted clusters selected), and the view lays itself out again.
+void viewUndoRedo(benchmark::State& state, Edit edit, Way way) {
+    ViewedTree t;
+    QUndoStack stack;
+    t.view.setUndoStack(&stack, nullptr, nullptr);
+    if (edit == Edit::MovePhrases) {
+        checkEveryNthPhrase(t.model, 10);
+    } else {
+        t.select(everyNthCluster(t.model, 10));
+    }
+    makeEdit(t.model, stack, &t.view, edit, t.view.selectedNodes());
+    t.view.doItemsLayout();
+    for (auto _ : state) {
+        if (way == Way::Redo) {
+            stack.undo();
+            t.view.doItemsLayout();
+        }
+        const auto start = std::chrono::steady_clock::now();
+        way == Way::Undo ? stack.undo() : stack.redo();
+        t.view.doItemsLayout();
+        state.SetIterationTime(seconds(start));
+        if (way == Way::Undo ? !undoneRight(t.model, edit) : !doneRight(t.model, edit)) {
+            state.SkipWithError("wrong result");
+        }
+        if (way == Way::Undo) {
+            stack.redo();
+            t.view.doItemsLayout();
+        }
+    }
+}
+
+void BM_View_UndoDeleteClusters(benchmark::State& s) {
+    viewUndoRedo(s, Edit::DeleteClusters, Way::Undo);
+}
+void BM_View_RedoDeleteClusters(benchmark::State& s) {
+    viewUndoRedo(s, Edit::DeleteClusters, Way::Redo);
+}
+void BM_View_UndoMovePhrases(benchmark::State& s) {
+    viewUndoRedo(s, Edit::MovePhrases, Way::Undo);
+}
+void BM_View_RedoMovePhrases(benchmark::State& s) {
+    viewUndoRedo(s, Edit::MovePhrases, Way::Redo);
+}
+BENCHMARK(BM_View_UndoDeleteClusters)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_View_RedoDeleteClusters)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_View_UndoMovePhrases)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_View_RedoMovePhrases)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 #endif
 

@@ -62,6 +62,8 @@ const std::array<Message, kMessageCount>& table() {
         /* 31 */
         {u"The service URL must begin with http:// or https://; this one begins with \"%s\".",
          u"URL сервиса должен начинаться с http:// или https://, а этот начинается с \"%s\"."},
+        /* 32 */ {u"Undo", u"Отменить"},
+        /* 33 */ {u"Redo", u"Повторить"},
     }};
     return t;
 }

@@ -43,10 +43,13 @@ enum class Msg : int {
     FailedQuery = 29,
     HttpStatus = 30,
     NotHttpUrl = 31,
+    // The undo and redo of edits of the cluster tree.
+    Undo = 32,
+    Redo = 33,
 };
 
-inline constexpr int kMessageCount = 32;
-static_assert(int(Msg::NotHttpUrl) == kMessageCount - 1, "the last message closes the table");
+inline constexpr int kMessageCount = 34;
+static_assert(int(Msg::Redo) == kMessageCount - 1, "the last message closes the table");
 
 // The message in the given language; a number outside the table gives "".
 QString GetMessageText(Msg message, UiLanguage language);

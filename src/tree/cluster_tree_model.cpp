@@ -3,6 +3,7 @@
 #include "clustering/main_pages.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace kelvara {
 
@@ -29,15 +30,13 @@ bool ClusterTreeModel::isUnsortedBucket(const TreeNode& node) {
     return node.isCluster() && node.Data.Caption == unsortedCaption();
 }
 
-void ClusterTreeModel::fillTree(const ClusterList& list) {
-    beginResetModel();
-    clusters_.clear();
-    clusters_.reserve(list.size());
-    phrases_ = 0;
+std::vector<std::unique_ptr<TreeNode>> ClusterTreeModel::makeNodes(const ClusterList& list) {
+    std::vector<std::unique_ptr<TreeNode>> clusters;
+    clusters.reserve(list.size());
     for (const Cluster& c : list) {
         auto cluster = std::make_unique<TreeNode>();
         cluster->Data.Caption = c.caption;
-        cluster->row = int(clusters_.size());
+        cluster->row = int(clusters.size());
         cluster->children.reserve(size_t(c.phrases.size()));
         for (const QString& p : c.phrases) {
             auto phrase = std::make_unique<TreeNode>();
@@ -46,11 +45,29 @@ void ClusterTreeModel::fillTree(const ClusterList& list) {
             phrase->row = int(cluster->children.size());
             cluster->children.push_back(std::move(phrase));
         }
-        phrases_ += cluster->childCount();
-        clusters_.push_back(std::move(cluster));
+        clusters.push_back(std::move(cluster));
+    }
+    return clusters;
+}
+
+void ClusterTreeModel::fillTree(const ClusterList& list) {
+    Q_ASSERT(!recorder_ && !inBatch_);
+    Q_EMIT nodesDiscarded();
+    exchangeClusters(makeNodes(list));
+}
+
+std::vector<std::unique_ptr<TreeNode>> ClusterTreeModel::exchangeClusters(
+    std::vector<std::unique_ptr<TreeNode>> clusters) {
+    Q_ASSERT(!recorder_ && !inBatch_);
+    beginResetModel();
+    clusters_.swap(clusters);
+    phrases_ = 0;
+    for (const auto& c : clusters_) {
+        phrases_ += c->childCount();
     }
     endResetModel();
     publishCounts();
+    return clusters;
 }
 
 ClusterList ClusterTreeModel::content() const {
@@ -108,6 +125,7 @@ QModelIndex ClusterTreeModel::indexOf(const TreeNode* node, int column) const {
 
 TreeNode* ClusterTreeModel::appendCluster(const QString& caption) {
     Q_ASSERT(!inBatch_);
+    noteChildren(nullptr);
     const int row = GetClusterCount();
     beginInsertRows({}, row, row);
     auto node = std::make_unique<TreeNode>();
@@ -124,6 +142,7 @@ bool ClusterTreeModel::setCaption(TreeNode* cluster, const QString& text) {
     if (!cluster || !cluster->isCluster()) {
         return false;
     }
+    noteCaption(cluster);
     cluster->Data.Caption = text;
     // "Главных" follows the caption, so the whole row is repainted.
     Q_EMIT dataChanged(indexOf(cluster, tcCaption), indexOf(cluster, tcMainPages));
@@ -131,6 +150,10 @@ bool ClusterTreeModel::setCaption(TreeNode* cluster, const QString& text) {
 }
 
 void ClusterTreeModel::toggleCheck(TreeNode* node, bool checked) {
+    noteCheck(node);
+    for (const auto& child : node->children) {
+        noteCheck(child.get());
+    }
     node->checked = checked;
     const QModelIndex at = indexOf(node);
     Q_EMIT dataChanged(at, at, {Qt::CheckStateRole});
@@ -317,6 +340,7 @@ void ClusterTreeBatch::markDirty(TreeNode* cluster) {
 }
 
 TreeNode* ClusterTreeBatch::appendCluster(const QString& caption) {
+    model_->noteChildren(nullptr);
     auto node = std::make_unique<TreeNode>();
     node->Data.Caption = caption;
     node->row = int(model_->clusters_.size());
@@ -328,6 +352,8 @@ TreeNode* ClusterTreeBatch::appendCluster(const QString& caption) {
 void ClusterTreeBatch::movePhrase(TreeNode* phrase, TreeNode* cluster) {
     Q_ASSERT(phrase && !phrase->isCluster() && cluster && cluster->isCluster());
     TreeNode* from = phrase->parent;
+    model_->noteChildren(from);
+    model_->noteChildren(cluster);
     std::unique_ptr<TreeNode> owned = std::move(from->children[size_t(phrase->row)]);
     markDirty(from);
     phrase->parent = cluster;
@@ -335,8 +361,15 @@ void ClusterTreeBatch::movePhrase(TreeNode* phrase, TreeNode* cluster) {
     cluster->children.push_back(std::move(owned));
 }
 
+void ClusterTreeBatch::setChecked(TreeNode* node, bool checked) {
+    model_->noteCheck(node);
+    node->checked = checked;
+}
+
 void ClusterTreeBatch::removeCluster(TreeNode* cluster) {
     Q_ASSERT(cluster && cluster->isCluster() && !cluster->removed);
+    model_->noteChildren(nullptr);
+    model_->noteChildren(cluster);
     cluster->removed = true;
     for (const auto& child : cluster->children) {
         if (child) {
@@ -377,22 +410,175 @@ void ClusterTreeBatch::commit() {
         }
     }
 
-    // The views hold persistent indexes (selection, current row, expanded clusters): move each
-    // to its node's new place. Removed nodes are still allocated here, so their pointers are
-    // safe to look at.
-    const QModelIndexList from = m.persistentIndexList();
-    QModelIndexList to;
-    to.reserve(from.size());
-    for (const QModelIndex& idx : from) {
-        const auto* n = static_cast<const TreeNode*>(idx.internalPointer());
-        to.append(n->removed ? QModelIndex() : m.indexOf(n, idx.column()));
+    // Removed nodes are still allocated here, so their pointers are safe to look at.
+    m.movePersistentIndexes();
+    if (m.recorder_) {
+        // An undo step brings them back: they are kept, as they are, until it goes.
+        auto& held = m.recorder_->change_.held;
+        std::move(removed_.begin(), removed_.end(), std::back_inserter(held));
     }
-    m.changePersistentIndexList(from, to);
     removed_.clear();
 
     m.inBatch_ = false;
     Q_EMIT m.layoutChanged({}, QAbstractItemModel::VerticalSortHint);
     m.publishCounts();
+}
+
+// --- Recording and replaying changes -------------------------------------------------------
+
+void ClusterTreeModel::movePersistentIndexes() {
+    // The views hold persistent indexes (selection, current row, expanded clusters): each goes
+    // to its node's new place, or away with a node that left the tree.
+    const QModelIndexList from = persistentIndexList();
+    QModelIndexList to;
+    to.reserve(from.size());
+    for (const QModelIndex& idx : from) {
+        const auto* n = static_cast<const TreeNode*>(idx.internalPointer());
+        to.append(n->removed ? QModelIndex() : indexOf(n, idx.column()));
+    }
+    changePersistentIndexList(from, to);
+}
+
+namespace {
+
+std::vector<TreeNode*> childList(const std::vector<std::unique_ptr<TreeNode>>& nodes) {
+    std::vector<TreeNode*> out;
+    out.reserve(nodes.size());
+    for (const auto& n : nodes) {
+        if (n) {  // a batch leaves gaps until it commits
+            out.push_back(n.get());
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+void ClusterTreeModel::noteChildren(TreeNode* cluster) {
+    if (recorder_ && recorder_->lists_.insert(cluster).second) {
+        recorder_->change_.lists.push_back(
+            {cluster, childList(cluster ? cluster->children : clusters_), {}});
+    }
+}
+
+void ClusterTreeModel::noteCheck(TreeNode* node) {
+    if (recorder_ && recorder_->checks_.insert(node).second) {
+        recorder_->change_.checks.push_back({node, node->checked, false});
+    }
+}
+
+void ClusterTreeModel::noteCaption(TreeNode* node) {
+    if (recorder_ && recorder_->captions_.insert(node).second) {
+        recorder_->change_.captions.push_back({node, node->Data.Caption, {}});
+    }
+}
+
+TreeChangeRecorder::TreeChangeRecorder(ClusterTreeModel& model) : model_(&model) {
+    Q_ASSERT(!model.recorder_ && !model.inBatch_);
+    model.recorder_ = this;
+}
+
+TreeChangeRecorder::~TreeChangeRecorder() {
+    if (model_) {
+        model_->recorder_ = nullptr;
+    }
+}
+
+TreeChange TreeChangeRecorder::finish() {
+    Q_ASSERT(model_ && !model_->inBatch_);
+    ClusterTreeModel& m = *model_;
+    m.recorder_ = nullptr;
+    model_ = nullptr;
+    TreeChange& c = change_;
+    for (auto& l : c.lists) {
+        l.after = childList(l.cluster ? l.cluster->children : m.clusters_);
+    }
+    std::erase_if(c.lists, [](const TreeChange::Children& l) { return l.before == l.after; });
+    for (auto& k : c.checks) {
+        k.after = k.node->checked;
+    }
+    std::erase_if(c.checks, [](const TreeChange::Check& k) { return k.before == k.after; });
+    for (auto& k : c.captions) {
+        k.after = k.node->Data.Caption;
+    }
+    std::erase_if(c.captions, [](const TreeChange::Caption& k) { return k.before == k.after; });
+    return std::move(c);
+}
+
+void ClusterTreeModel::applyChange(TreeChange& change, bool forward) {
+    Q_ASSERT(!recorder_ && !inBatch_);
+    const bool structural = !change.lists.empty();
+    if (structural) {
+        Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+        // Every node of the touched lists and every held node is taken out; the lists are then
+        // built again in the wanted order. A node is marked removed while it is out, so what is
+        // still marked at the end has left the tree.
+        std::vector<TreeNode*> loose;
+        auto takeOut = [&loose](std::vector<std::unique_ptr<TreeNode>>& nodes) {
+            for (auto& n : nodes) {
+                if (n) {
+                    n->removed = true;
+                    loose.push_back(n.release());
+                }
+            }
+            nodes.clear();
+        };
+        for (const auto& l : change.lists) {
+            takeOut(l.cluster ? l.cluster->children : clusters_);
+        }
+        const size_t firstHeld = loose.size();
+        takeOut(change.held);
+        for (const auto& l : change.lists) {
+            auto& nodes = l.cluster ? l.cluster->children : clusters_;
+            const std::vector<TreeNode*>& order = forward ? l.after : l.before;
+            nodes.reserve(order.size());
+            for (TreeNode* n : order) {
+                n->parent = l.cluster;
+                n->row = int(nodes.size());
+                n->removed = false;
+                nodes.emplace_back(n);
+            }
+        }
+        // A cluster that comes back brings the phrases it kept; one that leaves takes its own.
+        for (size_t i = firstHeld; i < loose.size(); ++i) {
+            if (!loose[i]->removed) {
+                for (const auto& p : loose[i]->children) {
+                    p->removed = false;
+                }
+            }
+        }
+        for (TreeNode* n : loose) {
+            if (n->removed) {
+                for (const auto& p : n->children) {
+                    p->removed = true;
+                }
+                change.held.emplace_back(n);
+            }
+        }
+        phrases_ = 0;
+        for (const auto& c : clusters_) {
+            phrases_ += c->childCount();
+        }
+    }
+    for (const auto& k : change.checks) {
+        k.node->checked = forward ? k.after : k.before;
+    }
+    for (const auto& k : change.captions) {
+        k.node->Data.Caption = forward ? k.after : k.before;
+    }
+    if (structural) {
+        movePersistentIndexes();
+        Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+        publishCounts();
+        return;
+    }
+    for (const auto& k : change.checks) {
+        const QModelIndex at = indexOf(k.node);
+        Q_EMIT dataChanged(at, at, {Qt::CheckStateRole});
+    }
+    for (const auto& k : change.captions) {
+        Q_EMIT dataChanged(indexOf(k.node, tcCaption), indexOf(k.node, tcMainPages));
+    }
 }
 
 }  // namespace kelvara

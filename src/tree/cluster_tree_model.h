@@ -9,6 +9,7 @@
 
 #include <array>
 #include <memory>
+#include <unordered_set>
 #include <vector>
 
 namespace kelvara {
@@ -72,6 +73,36 @@ const std::array<ColumnSpec, tcColumnCount>& columnSpecs();
 // "Кластеров: %d, запросов: %d".
 QString formatCountText(int clusters, int phrases);
 
+// What one edit of the tree changed, enough to take it back and to make it again: the order of
+// every child list it touched (the root's too) before and after, and the checks and captions it
+// changed. Nodes stay the same objects for as long as any change names them, so the changes of
+// later edits stay valid; the nodes that are out of the tree in the current state live here.
+struct TreeChange {
+    struct Children {
+        TreeNode* cluster = nullptr;  // null: the list of clusters itself
+        std::vector<TreeNode*> before;
+        std::vector<TreeNode*> after;
+    };
+    struct Check {
+        TreeNode* node;
+        bool before;
+        bool after;
+    };
+    struct Caption {
+        TreeNode* node;
+        QString before;
+        QString after;
+    };
+    std::vector<Children> lists;
+    std::vector<Check> checks;
+    std::vector<Caption> captions;
+    std::vector<std::unique_ptr<TreeNode>> held;
+
+    bool empty() const { return lists.empty() && checks.empty() && captions.empty(); }
+};
+
+class TreeChangeRecorder;
+
 // The clusters of the last run and the user's edits of them, as a two-level item model.
 //
 // Structural edits of many nodes (deleting clusters, moving phrases) go through
@@ -90,9 +121,19 @@ public:
     // Tells the views that the store's results changed, so column 3 is painted afresh.
     void notifyResultsChanged();
 
-    // Replaces the whole tree (one model reset); every node starts unchecked and collapsed.
+    // Replaces the whole tree (one model reset); every node starts unchecked and collapsed. The
+    // old nodes are freed, so nodesDiscarded() is sent first: undo steps that name them must go.
     void fillTree(const ClusterList& clusters);
     void clear() { fillTree({}); }
+    // The nodes of a new tree, for exchangeClusters().
+    static std::vector<std::unique_ptr<TreeNode>> makeNodes(const ClusterList& clusters);
+    // Puts another tree in place of this one (one model reset) and hands the old one back, its
+    // nodes untouched, so that the exchange can be made again the other way.
+    std::vector<std::unique_ptr<TreeNode>> exchangeClusters(
+        std::vector<std::unique_ptr<TreeNode>> clusters);
+    // Makes a recorded change (forward) or takes it back, in one layout change; the nodes that
+    // leave the tree go into change.held, those that come back are taken from it.
+    void applyChange(TreeChange& change, bool forward);
     // The tree as it is now, in tree order.
     ClusterList content() const;
 
@@ -134,12 +175,19 @@ public:
 Q_SIGNALS:
     // The counts label's text changed (clusters or phrases were added or removed).
     void countTextChanged(const QString& text);
+    // fillTree() is about to free every node.
+    void nodesDiscarded();
 
 private:
     friend class ClusterTreeBatch;
+    friend class TreeChangeRecorder;
 
     QVariant mainPagesText(const TreeNode& node) const;
     void publishCounts();
+    void noteChildren(TreeNode* cluster);
+    void noteCheck(TreeNode* node);
+    void noteCaption(TreeNode* node);
+    void movePersistentIndexes();
 
     std::vector<std::unique_ptr<TreeNode>> clusters_;
     int phrases_ = 0;
@@ -147,6 +195,31 @@ private:
     bool inBatch_ = false;
     int shownClusters_ = 0;
     int shownPhrases_ = 0;
+    TreeChangeRecorder* recorder_ = nullptr;
+};
+
+// Records what the model's edits change while it lives, from construction to finish(): every
+// edit of ClusterTreeModel and ClusterTreeBatch reports here before it touches a node, and the
+// nodes a batch removes are kept instead of freed.
+class TreeChangeRecorder {
+public:
+    explicit TreeChangeRecorder(ClusterTreeModel& model);
+    ~TreeChangeRecorder();
+    TreeChangeRecorder(const TreeChangeRecorder&) = delete;
+    TreeChangeRecorder& operator=(const TreeChangeRecorder&) = delete;
+
+    // Stops recording; what did not change in the end is left out.
+    TreeChange finish();
+
+private:
+    friend class ClusterTreeModel;
+    friend class ClusterTreeBatch;
+
+    ClusterTreeModel* model_;
+    TreeChange change_;
+    std::unordered_set<const TreeNode*> lists_;  // null stands for the root
+    std::unordered_set<const TreeNode*> checks_;
+    std::unordered_set<const TreeNode*> captions_;
 };
 
 // Restructures the tree inside one layout change. Between construction and commit() (or the
@@ -166,7 +239,7 @@ public:
     void movePhrase(TreeNode* phrase, TreeNode* cluster);
     // Removes a cluster with whatever phrases it still holds.
     void removeCluster(TreeNode* cluster);
-    void setChecked(TreeNode* node, bool checked) { node->checked = checked; }
+    void setChecked(TreeNode* node, bool checked);
 
     void commit();
 

@@ -10,10 +10,14 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMetaProperty>
 #include <QMimeData>
 #include <QPainter>
 #include <QStyledItemDelegate>
+#include <QUndoStack>
 #include <QUuid>
+
+#include <unordered_set>
 
 namespace kelvara {
 
@@ -28,7 +32,14 @@ const QString& dragMimeType() {
 // centred in its narrow cell, no focus rectangle, rows of the tree's fixed height.
 class TreeItemDelegate : public QStyledItemDelegate {
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    explicit TreeItemDelegate(ClusterTreeView* view) : QStyledItemDelegate(view), view_(view) {}
+
+    // An accepted in-place edit is a rename like any other, so it can be undone.
+    void setModelData(QWidget* editor, QAbstractItemModel*,
+                      const QModelIndex& index) const override {
+        const QByteArray property = editor->metaObject()->userProperty().name();
+        view_->setCaption(index, editor->property(property.constData()).toString());
+    }
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         QSize s = QStyledItemDelegate::sizeHint(option, index);
@@ -68,6 +79,9 @@ protected:
             option->fontMetrics = QFontMetrics(option->font);
         }
     }
+
+private:
+    ClusterTreeView* view_;
 };
 
 }  // namespace
@@ -153,6 +167,58 @@ ClusterTreeView::ClusterTreeView(QWidget* parent)
 }
 
 ClusterTreeView::~ClusterTreeView() = default;
+
+void ClusterTreeView::setUndoStack(QUndoStack* stack, QAction* undo, QAction* redo) {
+    undoStack_ = stack;
+    QAction* first = PopupMenu1->actions().value(0);
+    if (undo && redo) {
+        PopupMenu1->insertActions(first, {undo, redo});
+        PopupMenu1->insertSeparator(first);
+    }
+}
+
+void ClusterTreeView::runEdit(const std::function<void()>& action) {
+    if (model_) {
+        editTree(undoStack_, *model_, this, action);
+    }
+}
+
+TreeViewState ClusterTreeView::saveViewState() const {
+    TreeViewState s;
+    if (!model_) {
+        return s;
+    }
+    for (const auto& c : model_->clusters()) {
+        if (isExpanded(model_->indexOf(c.get()))) {
+            s.expanded.push_back(c.get());
+        }
+    }
+    for (const QModelIndex& i : selectedNodes()) {
+        s.selected.push_back(model_->nodeOf(i));
+    }
+    s.current = model_->nodeOf(currentIndex());
+    return s;
+}
+
+void ClusterTreeView::restoreViewState(const TreeViewState& state) {
+    if (!model_ || !selectionModel()) {
+        return;
+    }
+    // With the layout put off, expanding and collapsing only note the cluster: one layout
+    // afterwards instead of one per cluster.
+    scheduleDelayedItemsLayout();
+    std::unordered_set<const TreeNode*> wanted(state.expanded.begin(), state.expanded.end());
+    for (const auto& c : model_->clusters()) {
+        setExpanded(model_->indexOf(c.get()), wanted.count(c.get()) > 0);
+    }
+    QItemSelection selection;
+    for (const TreeNode* n : state.selected) {
+        selection.select(model_->indexOf(n, tcCaption), model_->indexOf(n, tcColumnCount - 1));
+    }
+    selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    selectionModel()->setCurrentIndex(model_->indexOf(state.current),
+                                      QItemSelectionModel::NoUpdate);
+}
 
 void ClusterTreeView::setClusterModel(ClusterTreeModel* model) {
     if (model_) {
@@ -240,25 +306,21 @@ void ClusterTreeView::AddMoveItem(QMenu* parent, const MoveTarget& target, bool 
     });
 }
 
-namespace {
-
-void moveTo(ClusterTreeModel* model, const MoveTarget& target, const QModelIndexList& selection,
-            bool selected) {
-    if (!model || (!target.newCluster && !target.cluster.isValid())) {
+void ClusterTreeView::moveTo(const MoveTarget& target, bool selected) {
+    if (!model_ || (!target.newCluster && !target.cluster.isValid())) {
         return;
     }
-    MovePhrases(*model, target.newCluster ? QModelIndex() : QModelIndex(target.cluster), selection,
-                selected);
+    const QModelIndex to = target.newCluster ? QModelIndex() : QModelIndex(target.cluster);
+    const QModelIndexList selection = selectedNodes();
+    runEdit([&] { MovePhrases(*model_, to, selection, selected); });
 }
 
-}  // namespace
-
 void ClusterTreeView::MoveSelectedItemClick(const MoveTarget& target) {
-    moveTo(model_, target, selectedNodes(), true);
+    moveTo(target, true);
 }
 
 void ClusterTreeView::MoveCheckedItemClick(const MoveTarget& target) {
-    moveTo(model_, target, selectedNodes(), false);
+    moveTo(target, false);
 }
 
 void ClusterTreeView::contextMenuEvent(QContextMenuEvent* event) {
@@ -291,8 +353,12 @@ void ClusterTreeView::renameCluster(const QModelIndex& cluster) {
     // Cancel gives the current caption back, which leaves the name as it was.
     const QString text =
         Dialogs::InputBox(window(), QStringLiteral("Переименовать"), QString(), node->Data.Caption);
-    if (at.isValid()) {
-        RenameCluster(*model_, at, text);
+    setCaption(at, text);
+}
+
+void ClusterTreeView::setCaption(const QModelIndex& cluster, const QString& text) {
+    if (cluster.isValid()) {
+        runEdit([&] { RenameCluster(*model_, cluster, text); });
     }
 }
 
@@ -308,9 +374,12 @@ void ClusterTreeView::deleteClusters(bool selected) {
     if (!model_) {
         return;
     }
-    DeleteClusters(*model_, selectedNodes(), selected, [this] {
-        return Dialogs::question(window(), QStringLiteral("Удалить выбранные категории?"),
-                                 QMessageBox::Yes | QMessageBox::Cancel) == QMessageBox::Yes;
+    const QModelIndexList selection = selectedNodes();
+    runEdit([&] {
+        DeleteClusters(*model_, selection, selected, [this] {
+            return Dialogs::question(window(), QStringLiteral("Удалить выбранные категории?"),
+                                     QMessageBox::Yes | QMessageBox::Cancel) == QMessageBox::Yes;
+        });
     });
 }
 
@@ -450,7 +519,7 @@ void ClusterTreeView::dropEvent(QDropEvent* event) {
         event->ignore();
         return;
     }
-    dropPhrases(*model_, under, selection);
+    runEdit([&] { dropPhrases(*model_, under, selection); });
     // Reported as a copy: the nodes are moved already, no one may remove the dragged rows.
     event->setDropAction(Qt::CopyAction);
     event->accept();

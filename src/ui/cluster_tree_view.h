@@ -1,23 +1,27 @@
 #pragma once
 
 #include "tree/tree_commands.h"
+#include "tree/tree_undo.h"
 
 #include <QByteArray>
 #include <QPersistentModelIndex>
 #include <QTreeView>
 
+#include <functional>
 #include <vector>
 
 class QAction;
 class QMenu;
 class QMimeData;
+class QUndoStack;
 
 namespace kelvara {
 
 // The cluster tree control `vdtList`: the view of a ClusterTreeModel with its context menu
 // `PopupMenu1`, keyboard commands and drag-and-drop of phrases onto clusters. All editing is
-// done by the commands of tree_commands.h; this class only wires events to them.
-class ClusterTreeView : public QTreeView {
+// done by the commands of tree_commands.h; this class only wires events to them, each user action
+// as one step of the undo stack when one is set.
+class ClusterTreeView : public QTreeView, public TreeViewMemory {
     Q_OBJECT
 
 public:
@@ -29,6 +33,13 @@ public:
     // Shows the model and lays the columns out by columnSpecs().
     void setClusterModel(ClusterTreeModel* model);
     ClusterTreeModel* clusterModel() const { return model_; }
+    // The stack every edit goes onto, and its two actions, which head the context menu.
+    void setUndoStack(QUndoStack* stack, QAction* undo, QAction* redo);
+    QUndoStack* undoStack() const { return undoStack_; }
+
+    // TreeViewMemory: expanded clusters, selected rows and the current row.
+    TreeViewState saveViewState() const override;
+    void restoreViewState(const TreeViewState& state) override;
 
     // The selected rows (column 0), in no particular order, perhaps with repeats.
     QModelIndexList selectedNodes() const;
@@ -53,6 +64,8 @@ public:
     void N5Click();  // delete the checked clusters, after confirmation
     // Renames a cluster through the input box "Переименовать"; phrases are left alone.
     void renameCluster(const QModelIndex& cluster);
+    // The in-place editor's accepted text.
+    void setCaption(const QModelIndex& cluster, const QString& text);
 
 Q_SIGNALS:
     // A click in column 1 (the URL list opens from it); `node` is the row's column-0 index.
@@ -80,14 +93,17 @@ protected:
 private:
     void AddMoveItem(QMenu* parent, const MoveTarget& target, bool selected);
     void fillMoveMenu(QMenu* menu, bool selected);
+    void moveTo(const MoveTarget& target, bool selected);
     void MoveSelectedItemClick(const MoveTarget& target);
     void MoveCheckedItemClick(const MoveTarget& target);
     void deleteClusters(bool selected);
     bool isOwnDrag(const QMimeData* mime) const;
     void setDropTarget(const QModelIndex& index);
     void onClicked(const QModelIndex& index);
+    void runEdit(const std::function<void()>& action);
 
     ClusterTreeModel* model_ = nullptr;
+    QUndoStack* undoStack_ = nullptr;
     QMenu* PopupMenu1 = nullptr;
     QAction* N2 = nullptr;
     QAction* N1 = nullptr;

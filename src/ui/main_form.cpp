@@ -5,6 +5,7 @@
 #include "search/cache.h"
 #include "table/csv_export.h"
 #include "table/query_import.h"
+#include "tree/tree_undo.h"
 #include "ui/about_form.h"
 #include "ui/cluster_tree_view.h"
 #include "ui/dialogs.h"
@@ -87,6 +88,19 @@ TfrmMainForm::TfrmMainForm(Environment env, QWidget* parent)
     connect(ui->Button4, &QPushButton::clicked, this, &TfrmMainForm::Button4Click);
     connect(&model_, &ClusterTreeModel::countTextChanged, ui->lbCountText, &QLabel::setText);
     connect(vdtList, &ClusterTreeView::linkClicked, this, &TfrmMainForm::vdtListNodeClick);
+    // Undo and redo: window-wide keys, and the first two entries of the tree's menu.
+    const UiLanguage lang = env_.platform.language;
+    QAction* undo = undoStack_.createUndoAction(this, GetMessageText(Msg::Undo, lang));
+    QAction* redo = undoStack_.createRedoAction(this, GetMessageText(Msg::Redo, lang));
+    undo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    redo->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)});
+    undo->setObjectName(QStringLiteral("actUndo"));
+    redo->setObjectName(QStringLiteral("actRedo"));
+    addActions({undo, redo});
+    vdtList->setUndoStack(&undoStack_, undo, redo);
+    // A tree filled past the stack frees the nodes its steps name.
+    connect(&model_, &ClusterTreeModel::nodesDiscarded, &undoStack_, &QUndoStack::clear);
 
     FormCreate();
 
@@ -252,8 +266,8 @@ ResultStore& TfrmMainForm::store() {
 void TfrmMainForm::BuildClusterTree(const ClusterList& clusters) {
     // The tree shows the URLs and main pages of the region it was clustered for.
     treeRegion_ = runRegion_;
-    model_.setResultStore(&FGlobalList.of(treeRegion_));
-    model_.fillTree(clusters);
+    // One step of its own: undo brings the edited tree back.
+    replaceTree(&undoStack_, model_, vdtList, clusters, &FGlobalList.of(treeRegion_));
     ui->lbCountText->setText(model_.countText());
     ui->Button4->setEnabled(true);
 }

@@ -12,6 +12,7 @@
 #include "ui/shell_open.h"
 
 #include <QMainWindow>
+#include <QUndoStack>
 
 #include <memory>
 
@@ -43,6 +44,9 @@ public:
     // The stored results of the selected region (213 when none is selected).
     ResultStore& store();
     ClusterTreeModel& treeModel() { return model_; }
+    // Every edit of the tree and every run that replaced it, as steps to undo. Its clean state
+    // (isClean(), setClean(), cleanChanged) says whether the tree changed since it was marked.
+    QUndoStack& undoStack() { return undoStack_; }
     ClusterTreeView* tree() const { return vdtList; }
     TfrmProgressForm* progressForm() const { return progressForm_; }
     TfrmAboutForm* aboutForm() const { return aboutForm_; }
@@ -92,6 +96,7 @@ private:
     int treeRegion_ = kDefaultRegion;  // the region whose results the tree was built from
     int runRegion_ = kDefaultRegion;   // the region of the run under way
     ClusterTreeModel model_;
+    QUndoStack undoStack_;  // after the model: its steps hold nodes of the model's trees
     ClusterTreeView* vdtList = nullptr;
     std::vector<RegionItem> regions_;
     std::unique_ptr<ProfileFile> FCfg;

@@ -5,6 +5,7 @@
 #include "support/service_double.h"
 #include "support/temp_dir.h"
 #include "tree/cluster_tree_model.h"
+#include "tree/tree_notation.h"
 #include "ui/about_form.h"
 #include "ui/cluster_tree_view.h"
 #include "ui/dialogs.h"
@@ -12,16 +13,20 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QSplitter>
 #include <QTest>
 #include <QTimer>
+#include <QUndoStack>
 
 using namespace kelvara;
 using kelvara::test::ServiceAnswer;
@@ -392,4 +397,188 @@ TEST_F(MainForm, RegionsBlankLinesAndQueriesWithoutResults) {
         p.run(service.searchUrl(), {u"a"_qs, u"none"_qs});
     }
     EXPECT_EQ(service.requestCount(), 5);  // only "none" for region 2 was new
+}
+
+namespace {
+
+// A run whose answers are all in the cache: "ab" and "cd" with two queries each, "z" alone.
+void clusteredRun(Program& p, const ServiceDouble& service) {
+    p.writeCache({{u"ab"_qs, urls(u"ab"_qs, 6)},
+                  {u"abc"_qs, urls(u"ab"_qs, 6)},
+                  {u"cd"_qs, urls(u"cd"_qs, 6)},
+                  {u"cde"_qs, urls(u"cd"_qs, 6)},
+                  {u"z"_qs, urls(u"z"_qs, 6)}});
+    p.open();
+    p.window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(p.window.get()));
+    p.run(service.searchUrl(), {u"ab"_qs, u"abc"_qs, u"cd"_qs, u"cde"_qs, u"z"_qs});
+}
+
+QModelIndex node(Program& p, const char* path) {
+    const QModelIndex i = tree_notation::at(p.window->treeModel(), path);
+    EXPECT_TRUE(i.isValid()) << path;
+    return i;
+}
+
+void selectOnly(Program& p, std::initializer_list<const char*> paths) {
+    ClusterTreeView* view = p.window->tree();
+    view->selectionModel()->clearSelection();
+    for (const char* path : paths) {
+        view->selectionModel()->select(node(p, path),
+                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+    view->selectionModel()->setCurrentIndex(node(p, *paths.begin()), QItemSelectionModel::NoUpdate);
+}
+
+QString dumpTree(Program& p) {
+    return tree_notation::dump(p.window->treeModel());
+}
+
+}  // namespace
+
+TEST_F(MainForm, TreeEditsAreUndoneAndRedoneByKeysAndTheTreeMenu) {
+    Program p;
+    ServiceDouble service;
+    ASSERT_NO_FATAL_FAILURE(clusteredRun(p, service));
+    TfrmMainForm& w = *p.window;
+    ClusterTreeView* view = w.tree();
+    const QString ran = dumpTree(p);
+    ASSERT_EQ(ran, u"ab(ab, abc) | cd(cd, cde) | [U](z)"_qs);
+    EXPECT_EQ(w.undoStack().count(), 1);  // the run is a step of its own
+    w.undoStack().setClean();             // as a save would
+    QSignalSpy clean(&w.undoStack(), &QUndoStack::cleanChanged);
+    auto key = [&](QWidget* to, Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier) {
+        QTest::keyClick(to, k, m);
+        QApplication::processEvents();
+    };
+
+    // Delete two selected clusters with the key, the first one expanded.
+    view->setFocus();
+    view->expand(node(p, "ab"));
+    view->setCurrentIndex(node(p, "ab/abc"));
+    selectOnly(p, {"ab", "cd"});
+    Dialogs::setNextAnswer(QMessageBox::Yes);
+    key(view, Qt::Key_Delete);
+    const QString deleted = u"[U](z, ab, abc, cd, cde)"_qs;
+    EXPECT_EQ(dumpTree(p), deleted);
+    EXPECT_FALSE(w.undoStack().isClean());
+    EXPECT_EQ(clean.count(), 1);
+
+    // Ctrl+Z brings the clusters back, expanded and selected as they were.
+    key(view, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(dumpTree(p), ran);
+    EXPECT_TRUE(w.undoStack().isClean());
+    EXPECT_EQ(clean.count(), 2);
+    EXPECT_TRUE(view->isExpanded(node(p, "ab")));
+    EXPECT_FALSE(view->isExpanded(node(p, "cd")));
+    EXPECT_EQ(view->selectionModel()->selectedRows().size(), 2);
+    EXPECT_TRUE(view->selectionModel()->isRowSelected(0, {}));
+    EXPECT_TRUE(view->selectionModel()->isRowSelected(1, {}));
+    EXPECT_EQ(w.treeModel().nodeOf(view->currentIndex()), w.treeModel().nodeOf(node(p, "ab")));
+    EXPECT_EQ(p.child<QLabel>("lbCountText")->text(), u"Кластеров: 3, запросов: 5"_qs);
+    // Both redo keys.
+    key(view, Qt::Key_Y, Qt::ControlModifier);
+    EXPECT_EQ(dumpTree(p), deleted);
+    key(view, Qt::Key_Z, Qt::ControlModifier);
+    key(view, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(dumpTree(p), deleted);
+    key(view, Qt::Key_Z, Qt::ControlModifier);
+    ASSERT_EQ(dumpTree(p), ran);
+
+    // A move through the menu's submenu, and a rename by F2: one step each.
+    view->expand(node(p, "cd"));
+    selectOnly(p, {"cd/cde"});
+    view->PopupMenu1Popup();
+    QMenu* n3 = view->popupMenu()->findChild<QAction*>(u"N3"_qs)->menu();
+    Q_EMIT n3->aboutToShow();
+    n3->actions()[1]->trigger();  // to "ab"
+    EXPECT_EQ(dumpTree(p), u"ab(ab, abc, cde) | cd(cd) | [U](z)"_qs);
+    view->setCurrentIndex(node(p, "cd"));
+    Dialogs::setNextInput(u"Двери"_qs);
+    key(view, Qt::Key_F2);
+    EXPECT_EQ(dumpTree(p), u"ab(ab, abc, cde) | Двери(cd) | [U](z)"_qs);
+    // The run, the move and the rename: the undone delete went when the move was made.
+    EXPECT_EQ(w.undoStack().count(), 3);
+    key(view, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(dumpTree(p), u"ab(ab, abc, cde) | cd(cd) | [U](z)"_qs);
+    key(view, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(dumpTree(p), ran);
+    EXPECT_EQ(view->selectionModel()->selectedRows(), QModelIndexList{node(p, "cd/cde")});
+
+    // In place: the accepted editor is a step too.
+    view->setCurrentIndex(node(p, "ab"));
+    view->edit(node(p, "ab"));
+    QLineEdit* editor = view->viewport()->findChild<QLineEdit*>();
+    ASSERT_NE(editor, nullptr);
+    editor->setText(u"Окна"_qs);
+    key(editor, Qt::Key_Return);
+    EXPECT_EQ(dumpTree(p), u"Окна(ab, abc) | cd(cd, cde) | [U](z)"_qs);
+    key(view, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(dumpTree(p), ran);
+
+    // The tree's menu starts with the two entries, greyed when there is nothing to take: here
+    // before the run, with an empty tree.
+    w.undoStack().setIndex(0);
+    EXPECT_EQ(dumpTree(p), QString());
+    view->PopupMenu1Popup();
+    const QList<QAction*> items = view->popupMenu()->actions();
+    ASSERT_GE(items.size(), 3);
+    EXPECT_EQ(items[0]->text(), u"Undo"_qs);
+    EXPECT_EQ(items[1]->text(), u"Redo"_qs);
+    EXPECT_TRUE(items[2]->isSeparator());
+    EXPECT_FALSE(items[0]->isEnabled());
+    EXPECT_TRUE(items[1]->isEnabled());
+    items[1]->trigger();
+    EXPECT_EQ(dumpTree(p), ran);
+    EXPECT_TRUE(items[0]->isEnabled());
+    items[1]->trigger();
+    EXPECT_EQ(dumpTree(p), u"Окна(ab, abc) | cd(cd, cde) | [U](z)"_qs);
+    EXPECT_FALSE(items[1]->isEnabled());
+    items[0]->trigger();
+    EXPECT_EQ(dumpTree(p), ran);
+
+    // Ctrl+Z in the query box is the box's own undo, not the tree's.
+    QPlainTextEdit* memo = p.child<QPlainTextEdit>("Memo1");
+    memo->setFocus();
+    key(memo, Qt::Key_X);
+    key(memo, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(dumpTree(p), ran);
+    EXPECT_EQ(w.undoStack().index(), 1);
+    EXPECT_TRUE(w.undoStack().canRedo());
+}
+
+TEST_F(MainForm, ARunThatReplacesTheEditedTreeIsUndoneLikeAnEdit) {
+    Program p;
+    ServiceDouble service;
+    ASSERT_NO_FATAL_FAILURE(clusteredRun(p, service));
+    TfrmMainForm& w = *p.window;
+    ClusterTreeView* view = w.tree();
+    view->setFocus();
+    selectOnly(p, {"cd"});
+    Dialogs::setNextAnswer(QMessageBox::Yes);
+    QTest::keyClick(view, Qt::Key_Delete);
+    const QString edited = u"ab(ab, abc) | [U](z, cd, cde)"_qs;
+    ASSERT_EQ(dumpTree(p), edited);
+    view->expand(node(p, "[U]"));
+    w.undoStack().setClean();  // as a save would
+
+    // The hard method at threshold 6 joins "ab" and "abc" alone.
+    p.child<QRadioButton>("RadioButton2")->click();
+    p.child<QComboBox>("cbPorog")->setCurrentIndex(6 - 1);
+    p.run(service.searchUrl(), {u"ab"_qs, u"abc"_qs, u"z"_qs});
+    const QString second = u"ab(ab, abc) | [U](z)"_qs;
+    ASSERT_EQ(dumpTree(p), second);
+    EXPECT_FALSE(w.undoStack().isClean());
+
+    QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(dumpTree(p), edited);
+    EXPECT_TRUE(w.undoStack().isClean());
+    EXPECT_TRUE(view->isExpanded(node(p, "[U]")));
+    EXPECT_EQ(p.child<QLabel>("lbCountText")->text(), u"Кластеров: 2, запросов: 5"_qs);
+    QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(dumpTree(p), u"ab(ab, abc) | cd(cd, cde) | [U](z)"_qs);
+    QTest::keyClick(view, Qt::Key_Y, Qt::ControlModifier);
+    QTest::keyClick(view, Qt::Key_Y, Qt::ControlModifier);
+    EXPECT_EQ(dumpTree(p), second);
+    EXPECT_FALSE(view->isExpanded(node(p, "[U]")));
 }
