@@ -167,8 +167,8 @@ TEST_F(TreeUndoTest, AHistoryOfEditsAndRunsUndoesAndRedoesInOrder) {
     EXPECT_EQ(trees, (std::vector<QString>{
                          q("A(a1, a2) | B(b1) | [U](x)"),
                          q("A(a1) | B(b1) | [U](x) | Новая категория #4(a2)"),
-                         q("B(b1) | Новая категория #4(a2) | [U](a1, x)"),
-                         q("Двери(b1) | Новая категория #4(a2) | [U](a1, x)"),
+                         q("B(b1) | Новая категория #4(a2) | [U](x, a1)"),
+                         q("Двери(b1) | Новая категория #4(a2) | [U](x, a1)"),
                          q("R(r1, r2)"),
                          q("[U](r1, r2)"),
                      }));
