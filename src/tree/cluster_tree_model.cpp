@@ -404,10 +404,9 @@ void ClusterTreeBatch::commit() {
     }
     std::sort(dirty_.begin(), dirty_.end());
     dirty_.erase(std::unique(dirty_.begin(), dirty_.end()), dirty_.end());
+    // Removed clusters too: an undo step may keep one and bring it back.
     for (TreeNode* c : dirty_) {
-        if (!c->removed) {
-            compact(c->children);
-        }
+        compact(c->children);
     }
 
     // Removed nodes are still allocated here, so their pointers are safe to look at.
