@@ -351,6 +351,37 @@ void viewUndoRedo(benchmark::State& state, Edit edit, Way way) {
     }
 }
 
+// The edit itself through the stack, against BM_View_DeleteSelectedClusters and
+// BM_View_MoveCheckedPhrases: what recording it and the view's state before and after costs.
+void viewRecordedEdit(benchmark::State& state, Edit edit) {
+    for (auto _ : state) {
+        ViewedTree t;
+        QUndoStack stack;
+        t.view.setUndoStack(&stack, nullptr, nullptr);
+        if (edit == Edit::MovePhrases) {
+            checkEveryNthPhrase(t.model, 10);
+        } else {
+            t.select(everyNthCluster(t.model, 10));
+        }
+        const auto start = std::chrono::steady_clock::now();
+        makeEdit(t.model, stack, &t.view, edit, t.view.selectedNodes());
+        t.view.doItemsLayout();
+        state.SetIterationTime(seconds(start));
+        if (!doneRight(t.model, edit) || stack.count() != 1) {
+            state.SkipWithError("wrong result");
+        }
+    }
+}
+
+void BM_View_RecordedDeleteClusters(benchmark::State& s) {
+    viewRecordedEdit(s, Edit::DeleteClusters);
+}
+void BM_View_RecordedMovePhrases(benchmark::State& s) {
+    viewRecordedEdit(s, Edit::MovePhrases);
+}
+BENCHMARK(BM_View_RecordedDeleteClusters)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_View_RecordedMovePhrases)->UseManualTime()->Unit(benchmark::kMillisecond);
+
 void BM_View_UndoDeleteClusters(benchmark::State& s) {
     viewUndoRedo(s, Edit::DeleteClusters, Way::Undo);
 }
