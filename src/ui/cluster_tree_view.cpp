@@ -216,8 +216,12 @@ void ClusterTreeView::restoreViewState(const TreeViewState& state) {
         selection.select(model_->indexOf(n, tcCaption), model_->indexOf(n, tcColumnCount - 1));
     }
     selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
-    selectionModel()->setCurrentIndex(model_->indexOf(state.current),
-                                      QItemSelectionModel::NoUpdate);
+    const QModelIndex current = model_->indexOf(state.current);
+    selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
+    // What came back is in sight, not somewhere far down a long tree.
+    if (current.isValid()) {
+        scrollTo(current);
+    }
 }
 
 void ClusterTreeView::setClusterModel(ClusterTreeModel* model) {
