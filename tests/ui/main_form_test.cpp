@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -509,6 +510,20 @@ TEST_F(MainForm, TreeEditsAreUndoneAndRedoneByKeysAndTheTreeMenu) {
     key(view, Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(dumpTree(p), ran);
     EXPECT_EQ(view->selectionModel()->selectedRows(), QModelIndexList{node(p, "cd/cde")});
+
+    // A phrase dropped on a cluster, as the platform delivers a drag from the tree itself.
+    selectOnly(p, {"cd/cde"});
+    const std::unique_ptr<QMimeData> mime(view->dragMimeData());
+    const QPoint onAb = view->visualRect(node(p, "ab")).center();
+    QDragEnterEvent enter(onAb, Qt::MoveAction, mime.get(), Qt::LeftButton, {});
+    QApplication::sendEvent(view->viewport(), &enter);
+    QDragMoveEvent move(onAb, Qt::MoveAction, mime.get(), Qt::LeftButton, {});
+    QApplication::sendEvent(view->viewport(), &move);
+    QDropEvent drop(onAb, Qt::MoveAction, mime.get(), Qt::LeftButton, {});
+    QApplication::sendEvent(view->viewport(), &drop);
+    EXPECT_EQ(dumpTree(p), u"ab(ab, abc, cde) | cd(cd) | [U](z)"_qs);
+    key(view, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(dumpTree(p), ran);
 
     // In place: the accepted editor is a step too.
     view->setCurrentIndex(node(p, "ab"));
