@@ -101,6 +101,7 @@ TfrmMainForm::TfrmMainForm(Environment env, QWidget* parent)
     controller_->setCacheSaver(saver_.get());
     connect(controller_.get(), &RunController::clustersBuilt, this,
             &TfrmMainForm::BuildClusterTree);
+    setUpProjects();
 
     resize(897, 597);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -161,7 +162,12 @@ void TfrmMainForm::FormCreate() {
 }
 
 void TfrmMainForm::closeEvent(QCloseEvent* event) {
+    if (!destroyed_ && !askToKeepChanges()) {
+        event->ignore();
+        return;
+    }
     FormDestroy();
+    removeRecovery();  // a normal close: nothing is left to recover
     event->accept();
 }
 
@@ -256,6 +262,7 @@ void TfrmMainForm::BuildClusterTree(const ClusterList& clusters) {
     model_.fillTree(clusters);
     ui->lbCountText->setText(model_.countText());
     ui->Button4->setEnabled(true);
+    writeRecovery();  // a run's result is worth keeping at once
 }
 
 void TfrmMainForm::BitBtn1Click() {
