@@ -122,11 +122,14 @@ public:
         if (!signature(QLatin1StringView(bytes.first(firstEnd)))) {
             return done();
         }
-        QStringDecoder decoder(QStringDecoder::Utf8);
+        // Stateless: a character cut off at the end is an error too, not a state kept for more.
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
         const QString text = decoder.decode(bytes);
         if (decoder.hasError()) {
-            return fail(ProjectProblem::NotUtf8, badUtf8Line(bytes));
+            fail(ProjectProblem::NotUtf8, badUtf8Line(bytes));
+            return done();
         }
+        line_ = 0;
         forEachLine(text, [this](QStringView line) {
             ++line_;
             if (!failed_ && line_ > 1) {
@@ -153,13 +156,12 @@ private:
         return r;
     }
 
-    ProjectRead fail(ProjectProblem problem, qsizetype line, const QString& detail = {},
-                     const QString& value = {}, qsizetype otherLine = 0) {
+    void fail(ProjectProblem problem, qsizetype line, const QString& detail = {},
+              const QString& value = {}, qsizetype otherLine = 0) {
         if (!failed_) {
             failed_ = true;
             error_ = ProjectError{problem, line, detail, value, otherLine};
         }
-        return {};
     }
 
     bool signature(QLatin1StringView first) {
@@ -193,8 +195,8 @@ private:
             if (!end && bytes[i] != '\r' && bytes[i] != '\n') {
                 continue;
             }
-            QStringDecoder d(QStringDecoder::Utf8);
-            d.decode(bytes.sliced(start, i - start));
+            QStringDecoder d(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+            const QString decoded = d.decode(bytes.sliced(start, i - start));  // decodes lazily
             if (d.hasError()) {
                 return line;
             }
@@ -700,15 +702,38 @@ void mergeProjectResults(ResultStore& store, std::vector<ProjectResult> results)
     };
     std::stable_sort(order.begin(), order.end(),
                      [&](size_t a, size_t b) { return compare(a, b) < 0; });
-    // Equal queries are side by side now, the first of the file first: it counts.
-    std::vector<size_t> distinct;
-    distinct.reserve(order.size());
-    for (size_t i = 0; i < order.size(); ++i) {
-        if (i == 0 || compare(distinct.back(), order[i]) != 0) {
-            distinct.push_back(order[i]);
-        }
-    }
     keys.clear();
+    // The store is ordered by compare(); the keys agree with it in the user's locales, but not
+    // in every one (in the C locale they tell letter case apart). The order is checked while the
+    // equal queries are gathered, and sorted again by compare() itself when it does not hold.
+    std::vector<size_t> distinct;
+    const auto gather = [&] {
+        distinct.clear();
+        distinct.reserve(order.size());
+        for (size_t i = 0; i < order.size();) {
+            size_t first = order[i];  // the earliest of the file counts
+            size_t k = i + 1;
+            for (; k < order.size(); ++k) {
+                const int c = collation.compare(results[order[i]].query, results[order[k]].query);
+                if (c > 0) {
+                    return false;
+                }
+                if (c < 0) {
+                    break;
+                }
+                first = std::min(first, order[k]);
+            }
+            distinct.push_back(first);
+            i = k;
+        }
+        return true;
+    };
+    if (!gather()) {
+        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+            return collation.compare(results[a].query, results[b].query) < 0;
+        });
+        gather();
+    }
 
     ResultStore merged(collation);
     merged.reserve(store.size() + qsizetype(distinct.size()));

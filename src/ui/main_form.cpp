@@ -168,6 +168,7 @@ void TfrmMainForm::closeEvent(QCloseEvent* event) {
     }
     FormDestroy();
     removeRecovery();  // a normal close: nothing is left to recover
+    recoveryLock_.reset();
     event->accept();
 }
 

@@ -11,12 +11,11 @@
 #include "tree/cluster_tree_model.h"
 #include "ui/shell_open.h"
 
+#include <QLockFile>
 #include <QMainWindow>
 #include <QTimer>
 
 #include <memory>
-
-class QLockFile;
 
 namespace Ui {
 class frmMainForm;

@@ -1,5 +1,6 @@
 #include "table/project_file.h"
 
+#include "clustering/cluster.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -195,6 +196,7 @@ TEST(ProjectFile, ResultsComeFromTheStoreAndGoBackIntoIt) {
     // Into a store that holds one of them newer, one older, and lacks the third: the newer result
     // stays, in the very entry the store had.
     for (const int extra : {0, 100}) {  // one by one, and merged in bulk
+        SCOPED_TRACE(extra);
         ResultStore target;
         target.add(u"окна"_qs, entry(50, {u"http://new.ru/"_qs}));
         target.add(u"ДВЕРИ"_qs, entry(5, {u"http://old.ru/"_qs}));

@@ -12,6 +12,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QFile>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -188,7 +189,7 @@ TEST_F(ProjectWindow, SavedWorkOpensAgainAfterTheCacheIsGone) {
 TEST_F(ProjectWindow, ClosingWithUnsavedChangesAsks) {
     Program p;
     TfrmMainForm& w = p.open();
-    QTest::keyClicks(p.child<QPlainTextEdit>("Memo1"), u"чай"_qs);
+    QTest::keyClicks(p.child<QPlainTextEdit>("Memo1"), u"tea"_qs);
     EXPECT_TRUE(w.isWindowModified());
 
     Dialogs::setNextAnswer(QMessageBox::Cancel);
@@ -212,19 +213,19 @@ TEST_F(ProjectWindow, ClosingWithUnsavedChangesAsks) {
     EXPECT_TRUE(w.close());
     const ProjectRead read = loadProject(p.dir.path(u"closed.kelvara"_qs));
     ASSERT_TRUE(read.project);
-    EXPECT_EQ(read.project->queries, u"чай"_qs);
+    EXPECT_EQ(read.project->queries, u"tea"_qs);
     EXPECT_TRUE(p.dir.read(u"settings.ini"_qs).contains("Region="));  // shut-down ran
 
     // Discard: closed, nothing written, nothing left to recover.
     TfrmMainForm& second = p.open();
-    QTest::keyClicks(p.child<QPlainTextEdit>("Memo1"), u"кофе"_qs);
+    QTest::keyClicks(p.child<QPlainTextEdit>("Memo1"), u"coffee"_qs);
     second.setRecoveryInterval(5);
     QTest::qWait(50);
     EXPECT_TRUE(QFile::exists(p.recovery()));  // the timer kept a copy meanwhile
     Dialogs::setNextAnswer(QMessageBox::Discard);
     EXPECT_TRUE(second.close());
     EXPECT_FALSE(QFile::exists(p.recovery()));
-    EXPECT_EQ(loadProject(p.dir.path(u"closed.kelvara"_qs)).project->queries, u"чай"_qs);
+    EXPECT_EQ(loadProject(p.dir.path(u"closed.kelvara"_qs)).project->queries, u"tea"_qs);
 }
 
 TEST_F(ProjectWindow, UnsavedWorkIsOfferedBackAfterACrash) {
