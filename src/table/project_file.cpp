@@ -2,7 +2,6 @@
 
 #include <QHash>
 #include <QSet>
-#include <QStringDecoder>
 
 #include <algorithm>
 #include <array>
@@ -16,6 +15,7 @@ namespace {
 
 constexpr QStringView kSignature = u"kelvara-project";
 constexpr QByteArrayView kUtf8Bom = "\xEF\xBB\xBF";
+constexpr char kSignatureBytes[] = "kelvara-project";
 
 // ---- Texts ------------------------------------------------------------------------------------
 
@@ -35,41 +35,44 @@ void appendEscaped(QString& out, QStringView text) {
     out += text.sliced(plain);
 }
 
-std::optional<QString> unescaped(QStringView text) {
-    if (!text.contains(u'\\')) {
-        return text.toString();
+// The reader works on the file's bytes: the records' keywords and escapes are ASCII, and a text
+// becomes a string only once, straight from its UTF-8.
+std::optional<QString> unescaped(QByteArrayView text) {
+    if (!text.contains('\\')) {
+        return QString::fromUtf8(text);
     }
-    QString out;
+    QByteArray out;
     out.reserve(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c != u'\\') {
+        const char c = text[i];
+        if (c != '\\') {
             out += c;
             continue;
         }
         if (++i == text.size()) {
             return std::nullopt;
         }
-        switch (text[i].unicode()) {
-            case u'\\':
-                out += u'\\';
+        switch (text[i]) {
+            case '\\':
+                out += '\\';
                 break;
-            case u'n':
-                out += u'\n';
+            case 'n':
+                out += '\n';
                 break;
-            case u'r':
-                out += u'\r';
+            case 'r':
+                out += '\r';
                 break;
             default:
                 return std::nullopt;
         }
     }
-    return out;
+    return QString::fromUtf8(out);
 }
 
 // A text shown inside a message: short, and without control characters.
-QString shownText(QStringView text) {
+QString shownText(QByteArrayView bytes) {
     constexpr qsizetype kShown = 60;
+    const QString text = QString::fromUtf8(bytes.first(std::min(bytes.size(), kShown * 4)));
     QString out;
     for (qsizetype i = 0; i < text.size() && out.size() < kShown; ++i) {
         const QChar c = text[i];
@@ -80,26 +83,58 @@ QString shownText(QStringView text) {
     }
     return out;
 }
+QString shownText(const QString& text) {
+    return shownText(QByteArrayView(text.toUtf8()));
+}
 
 // ---- Numbers ----------------------------------------------------------------------------------
 
 // Digits only, no sign or space: what the writer writes, nothing a locale might add.
-std::optional<qint64> plainNumber(QStringView text, bool negativeAllowed) {
-    QStringView digits = text;
-    if (negativeAllowed && digits.startsWith(u'-')) {
+std::optional<qint64> plainNumber(QByteArrayView text, bool negativeAllowed) {
+    QByteArrayView digits = text;
+    const bool negative = negativeAllowed && digits.startsWith('-');
+    if (negative) {
         digits = digits.sliced(1);
     }
     if (digits.isEmpty() || digits.size() > 19) {
         return std::nullopt;
     }
-    for (const QChar c : digits) {
-        if (c < u'0' || c > u'9') {
+    quint64 v = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9') {
             return std::nullopt;
         }
+        v = v * 10 + quint64(c - '0');  // 19 digits stay below 2^64
     }
-    bool ok = false;
-    const qint64 v = text.toLongLong(&ok, 10);
-    return ok ? std::optional<qint64>(v) : std::nullopt;
+    const quint64 limit = quint64(std::numeric_limits<qint64>::max()) + (negative ? 1 : 0);
+    if (v > limit) {
+        return std::nullopt;
+    }
+    return negative ? qint64(0 - v) : qint64(v);
+}
+
+// Calls f(line) for each line of the bytes; lines end at CR LF, LF or CR.
+template <class F>
+void forEachByteLine(QByteArrayView bytes, F&& f) {
+    const char* p = bytes.data();
+    const char* end = p + bytes.size();
+    const char* start = p;
+    while (p != end) {
+        const char c = *p;
+        if (c == '\r' || c == '\n') {
+            f(QByteArrayView(start, p - start));
+            ++p;
+            if (c == '\r' && p != end && *p == '\n') {
+                ++p;
+            }
+            start = p;
+        } else {
+            ++p;
+        }
+    }
+    if (start != end) {
+        f(QByteArrayView(start, end - start));
+    }
 }
 
 // ---- The reader -------------------------------------------------------------------------------
@@ -113,24 +148,21 @@ public:
         if (bytes.startsWith(kUtf8Bom)) {
             bytes = bytes.sliced(kUtf8Bom.size());
         }
-        // The first line alone, as bytes: a file of a newer format is recognised as such whatever
-        // follows, and a binary file is no project whatever it holds.
+        // The first line alone: a file of a newer format is recognised as such whatever follows,
+        // and a binary file is no project whatever it holds.
         qsizetype firstEnd = 0;
         while (firstEnd < bytes.size() && bytes[firstEnd] != '\r' && bytes[firstEnd] != '\n') {
             ++firstEnd;
         }
-        if (!signature(QLatin1StringView(bytes.first(firstEnd)))) {
+        if (!signature(bytes.first(firstEnd))) {
             return done();
         }
-        // Stateless: a character cut off at the end is an error too, not a state kept for more.
-        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        const QString text = decoder.decode(bytes);
-        if (decoder.hasError()) {
+        if (!bytes.isValidUtf8()) {
             fail(ProjectProblem::NotUtf8, badUtf8Line(bytes));
             return done();
         }
         line_ = 0;
-        forEachLine(text, [this](QStringView line) {
+        forEachByteLine(bytes, [this](QByteArrayView line) {
             ++line_;
             if (!failed_ && line_ > 1) {
                 record(line);
@@ -164,23 +196,20 @@ private:
         }
     }
 
-    bool signature(QLatin1StringView first) {
-        line_ = 1;
-        const QString line = QString(first);
-        if (!line.startsWith(kSignature) ||
-            (line.size() > kSignature.size() && line[kSignature.size()] != u' ')) {
+    bool signature(QByteArrayView line) {
+        const QByteArrayView sig = kSignatureBytes;
+        if (!line.startsWith(sig) || (line.size() > sig.size() && line[sig.size()] != ' ')) {
             fail(ProjectProblem::NotProject, 1);
             return false;
         }
-        const QStringView number =
-            QStringView(line).sliced(std::min(line.size(), kSignature.size() + 1));
+        const QByteArrayView number = line.sliced(std::min(line.size(), sig.size() + 1));
         const std::optional<qint64> version = plainNumber(number, false);
         if (!version || *version < 1) {
-            fail(ProjectProblem::BadValue, 1, QStringLiteral("version"), number.toString());
+            fail(ProjectProblem::BadValue, 1, QStringLiteral("version"), shownText(number));
             return false;
         }
         if (*version > kProjectFormatVersion) {
-            fail(ProjectProblem::NewerVersion, 1, number.toString());
+            fail(ProjectProblem::NewerVersion, 1, QString::number(*version));
             return false;
         }
         return true;
@@ -188,31 +217,21 @@ private:
 
     // The first line whose bytes are not UTF-8 (only looked for once the file is known bad).
     static qsizetype badUtf8Line(QByteArrayView bytes) {
-        qsizetype line = 1;
-        qsizetype start = 0;
-        for (qsizetype i = 0; i <= bytes.size(); ++i) {
-            const bool end = i == bytes.size();
-            if (!end && bytes[i] != '\r' && bytes[i] != '\n') {
-                continue;
-            }
-            QStringDecoder d(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-            const QString decoded = d.decode(bytes.sliced(start, i - start));  // decodes lazily
-            if (d.hasError()) {
-                return line;
-            }
-            if (!end && bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') {
-                ++i;
-            }
+        qsizetype line = 0;
+        qsizetype bad = 0;
+        forEachByteLine(bytes, [&](QByteArrayView l) {
             ++line;
-            start = i + 1;
-        }
-        return line - 1;
+            if (bad == 0 && !l.isValidUtf8()) {
+                bad = line;
+            }
+        });
+        return bad != 0 ? bad : std::max<qsizetype>(line, 1);
     }
 
     // Moves on to a later section, or refuses a record that belongs to an earlier one.
-    bool enter(Section section, QStringView keyword) {
+    bool enter(Section section, QByteArrayView keyword) {
         if (section_ > section) {
-            fail(ProjectProblem::OutOfPlace, line_, keyword.toString());
+            fail(ProjectProblem::OutOfPlace, line_, QString::fromLatin1(keyword));
             return false;
         }
         if (section_ == sHeader && section != sHeader && !headerComplete()) {
@@ -223,18 +242,17 @@ private:
     }
 
     bool headerComplete() {
-        static constexpr std::array<QStringView, 3> kRequired = {u"method", u"threshold",
-                                                                 u"region"};
+        static constexpr std::array<const char*, 3> kRequired = {"method", "threshold", "region"};
         for (size_t i = 0; i < kRequired.size(); ++i) {
             if (headerLine_[i] == 0) {
-                fail(ProjectProblem::Missing, 0, kRequired[i].toString());
+                fail(ProjectProblem::Missing, 0, QString::fromLatin1(kRequired[i]));
                 return false;
             }
         }
         return true;
     }
 
-    std::optional<QString> text(QStringView raw) {
+    std::optional<QString> text(QByteArrayView raw) {
         std::optional<QString> t = unescaped(raw);
         if (!t) {
             fail(ProjectProblem::BadText, line_);
@@ -243,14 +261,15 @@ private:
     }
 
     // "+" or "-", then the text after one space.
-    bool checkAndText(QStringView keyword, QStringView rest, bool* checked, QString* out) {
-        if (rest.isEmpty() || (rest[0] != u'+' && rest[0] != u'-') ||
-            (rest.size() > 1 && rest[1] != u' ')) {
-            fail(ProjectProblem::BadValue, line_, keyword.toString(), rest.left(2).toString());
+    bool checkAndText(QByteArrayView keyword, QByteArrayView rest, bool* checked, QString* out) {
+        if (rest.isEmpty() || (rest[0] != '+' && rest[0] != '-') ||
+            (rest.size() > 1 && rest[1] != ' ')) {
+            fail(ProjectProblem::BadValue, line_, QString::fromLatin1(keyword),
+                 shownText(rest.first(std::min<qsizetype>(rest.size(), 2))));
             return false;
         }
-        *checked = rest[0] == u'+';
-        std::optional<QString> t = text(rest.size() > 1 ? rest.sliced(2) : QStringView());
+        *checked = rest[0] == '+';
+        std::optional<QString> t = text(rest.size() > 1 ? rest.sliced(2) : QByteArrayView());
         if (!t) {
             return false;
         }
@@ -258,12 +277,12 @@ private:
         return true;
     }
 
-    bool headerField(int slot, QStringView keyword) {
+    bool headerField(int slot, QByteArrayView keyword) {
         if (!enter(sHeader, keyword)) {
             return false;
         }
         if (headerLine_[size_t(slot)] != 0) {
-            fail(ProjectProblem::Duplicate, line_, keyword.toString(), {},
+            fail(ProjectProblem::Duplicate, line_, QString::fromLatin1(keyword), {},
                  headerLine_[size_t(slot)]);
             return false;
         }
@@ -271,7 +290,11 @@ private:
         return true;
     }
 
-    void record(QStringView line) {
+    void badValue(QByteArrayView keyword, QByteArrayView value) {
+        fail(ProjectProblem::BadValue, line_, QString::fromLatin1(keyword), shownText(value));
+    }
+
+    void record(QByteArrayView line) {
         if (section_ == sEnd) {
             if (!line.trimmed().isEmpty()) {
                 fail(ProjectProblem::AfterEnd, line_);
@@ -281,13 +304,14 @@ private:
         if (line.isEmpty()) {
             return;  // a blank line left by an editor means nothing
         }
-        const qsizetype space = line.indexOf(u' ');
-        const QStringView keyword = space < 0 ? line : line.first(space);
-        const QStringView rest = space < 0 ? QStringView() : line.sliced(space + 1);
+        const qsizetype space = line.indexOf(' ');
+        const QByteArrayView keyword = space < 0 ? line : line.first(space);
+        const QByteArrayView rest = space < 0 ? QByteArrayView() : line.sliced(space + 1);
 
-        if (keyword == u"url") {
+        // The most frequent records first.
+        if (keyword == "url") {
             if (section_ != sResults || !result_) {
-                fail(ProjectProblem::OutOfPlace, line_, keyword.toString());
+                fail(ProjectProblem::OutOfPlace, line_, QStringLiteral("url"));
                 return;
             }
             if (result_->urls.size() >= kMaxProjectUrls) {
@@ -297,27 +321,30 @@ private:
             if (std::optional<QString> t = text(rest)) {
                 result_->urls.append(std::move(*t));
             }
-        } else if (keyword == u"phrase") {
+            return;
+        }
+        result_ = nullptr;  // a URL belongs to the result right above it
+        if (keyword == "phrase") {
             if (section_ != sClusters || project_.clusters.empty()) {
-                fail(ProjectProblem::OutOfPlace, line_, keyword.toString());
+                fail(ProjectProblem::OutOfPlace, line_, QStringLiteral("phrase"));
                 return;
             }
             ProjectPhrase p;
             if (checkAndText(keyword, rest, &p.checked, &p.text)) {
                 project_.clusters.back().phrases.push_back(std::move(p));
             }
-        } else if (keyword == u"result") {
+        } else if (keyword == "result") {
             if (!enter(sResults, keyword)) {
                 return;
             }
-            const qsizetype gap = rest.indexOf(u' ');
-            const QStringView stampText = gap < 0 ? rest : rest.first(gap);
+            const qsizetype gap = rest.indexOf(' ');
+            const QByteArrayView stampText = gap < 0 ? rest : rest.first(gap);
             const std::optional<qint64> stamp = plainNumber(stampText, true);
             if (!stamp) {
-                fail(ProjectProblem::BadValue, line_, keyword.toString(), shownText(stampText));
+                badValue(keyword, stampText);
                 return;
             }
-            std::optional<QString> query = text(gap < 0 ? QStringView() : rest.sliced(gap + 1));
+            std::optional<QString> query = text(gap < 0 ? QByteArrayView() : rest.sliced(gap + 1));
             if (!query) {
                 return;
             }
@@ -328,7 +355,7 @@ private:
             resultLines_.insert(*query, line_);
             project_.results.push_back(ProjectResult{std::move(*query), *stamp, {}});
             result_ = &project_.results.back();
-        } else if (keyword == u"cluster") {
+        } else if (keyword == "cluster") {
             if (!enter(sClusters, keyword)) {
                 return;
             }
@@ -336,62 +363,57 @@ private:
             if (checkAndText(keyword, rest, &c.checked, &c.caption)) {
                 project_.clusters.push_back(std::move(c));
             }
-        } else if (keyword == u"query") {
+        } else if (keyword == "query") {
             if (!enter(sQueries, keyword)) {
                 return;
             }
             if (std::optional<QString> t = text(rest)) {
                 queryLines_.append(std::move(*t));
             }
-        } else if (keyword == u"method") {
+        } else if (keyword == "method") {
             if (!headerField(0, keyword)) {
                 return;
             }
-            if (rest != u"soft" && rest != u"hard") {
-                fail(ProjectProblem::BadValue, line_, keyword.toString(), shownText(rest));
+            if (rest != "soft" && rest != "hard") {
+                badValue(keyword, rest);
                 return;
             }
-            project_.hardMethod = rest == u"hard";
-        } else if (keyword == u"threshold") {
+            project_.hardMethod = rest == "hard";
+        } else if (keyword == "threshold") {
             if (!headerField(1, keyword)) {
                 return;
             }
             const std::optional<qint64> v = plainNumber(rest, false);
             if (!v || *v < 1 || *v > 10) {
-                fail(ProjectProblem::BadValue, line_, keyword.toString(), shownText(rest));
+                badValue(keyword, rest);
                 return;
             }
             project_.threshold = int(*v);
-        } else if (keyword == u"region") {
+        } else if (keyword == "region") {
             if (!headerField(2, keyword)) {
                 return;
             }
             const std::optional<qint64> v = plainNumber(rest, false);
             if (!v || *v > std::numeric_limits<int>::max()) {
-                fail(ProjectProblem::BadValue, line_, keyword.toString(), shownText(rest));
+                badValue(keyword, rest);
                 return;
             }
             project_.region = int(*v);
-        } else if (keyword == u"origin") {
+        } else if (keyword == "origin") {
             if (!headerField(3, keyword)) {
                 return;
             }
             if (std::optional<QString> t = text(rest)) {
                 project_.origin = std::move(*t);
             }
-        } else if (keyword == u"end") {
-            if (!rest.isEmpty() || space >= 0) {
-                fail(ProjectProblem::BadValue, line_, keyword.toString(), shownText(rest));
+        } else if (keyword == "end") {
+            if (space >= 0) {
+                badValue(keyword, rest);
                 return;
             }
-            if (enter(sEnd, keyword)) {
-                result_ = nullptr;
-            }
+            enter(sEnd, keyword);
         } else {
             fail(ProjectProblem::UnknownRecord, line_, shownText(keyword));
-        }
-        if (keyword != u"url" && keyword != u"result") {
-            result_ = nullptr;  // a URL belongs to the result right above it
         }
     }
 
@@ -574,24 +596,39 @@ QByteArray projectBytes(const Project& p) {
             size += u.size() + 6;
         }
     }
+    // The text goes to UTF-8 a piece at a time, so that the whole file is never held twice (as
+    // UTF-16 and as UTF-8): fresh memory is dear, and a large project is tens of megabytes.
+    constexpr qsizetype kPiece = qsizetype(1) << 20;
+    QByteArray bytes;
+    bytes.reserve(size * 2);  // room is taken only where it is written
     QString out;
-    out.reserve(size);
-    const auto field = [&out](QStringView keyword, QStringView text) {
+    out.reserve(kPiece + 4096);
+    const auto flush = [&] {
+        bytes += out.toUtf8();
+        out.truncate(0);  // keeps its room
+    };
+    const auto lineEnd = [&] {
+        out += u"\r\n";
+        if (out.size() >= kPiece) {
+            flush();
+        }
+    };
+    const auto field = [&](QStringView keyword, QStringView text) {
         out += keyword;
         if (!text.isEmpty()) {
             out += u' ';
             appendEscaped(out, text);
         }
-        out += u"\r\n";
+        lineEnd();
     };
-    const auto checked = [&out](QStringView keyword, bool on, QStringView text) {
+    const auto checked = [&](QStringView keyword, bool on, QStringView text) {
         out += keyword;
         out += on ? u" +" : u" -";
         if (!text.isEmpty()) {
             out += u' ';
             appendEscaped(out, text);
         }
-        out += u"\r\n";
+        lineEnd();
     };
 
     out += kSignature;
@@ -622,13 +659,14 @@ QByteArray projectBytes(const Project& p) {
             out += u' ';
             appendEscaped(out, r.query);
         }
-        out += u"\r\n";
+        lineEnd();
         for (const QString& u : r.urls) {
             field(u"url", u);
         }
     }
     out += u"end\r\n";
-    return out.toUtf8();
+    flush();
+    return bytes;
 }
 
 std::optional<FileError> saveProject(const QString& path, const Project& project) {
@@ -650,8 +688,9 @@ std::vector<ProjectResult> projectResults(const std::vector<ProjectCluster>& clu
             exact.insert(QStringView(store.text(i)), i);
         }
     }
-    std::vector<ProjectResult> out;
-    out.reserve(size_t(phrases));
+    // Each phrase text once, with the place of its entry in the store.
+    std::vector<std::pair<qsizetype, const QString*>> found;
+    found.reserve(size_t(phrases));
     QSet<QStringView> seen;
     seen.reserve(phrases);
     for (const ProjectCluster& c : clusters) {
@@ -660,12 +699,21 @@ std::vector<ProjectResult> projectResults(const std::vector<ProjectCluster>& clu
                 continue;
             }
             seen.insert(QStringView(p.text));
-            const qsizetype at = exact.value(QStringView(p.text), -1);
-            const TSerpEntry* entry = at >= 0 ? store[at].object.get() : findEntry(store, p.text);
-            if (entry) {
-                out.push_back(ProjectResult{p.text, entry->Stamp, entry->Urls.texts()});
+            qsizetype at = exact.value(QStringView(p.text), -1);
+            if (at >= 0 || store.find(p.text, &at)) {
+                found.emplace_back(at, &p.text);
             }
         }
+    }
+    // In the store's order, so that opening the file finds them sorted already and need not sort
+    // (stable: case variants of one query keep their tree order).
+    std::stable_sort(found.begin(), found.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<ProjectResult> out;
+    out.reserve(found.size());
+    for (const auto& [at, text] : found) {
+        const TSerpEntry& entry = *store[at].object;
+        out.push_back(ProjectResult{*text, entry.Stamp, entry.Urls.texts()});
     }
     return out;
 }
@@ -690,19 +738,9 @@ void mergeProjectResults(ResultStore& store, std::vector<ProjectResult> results)
         }
         return;
     }
-    std::vector<Collation::Key> keys;
-    keys.reserve(results.size());
-    for (const ProjectResult& r : results) {
-        keys.push_back(collation.key(r.query));
-    }
+    // A file the program wrote lists its results in the store's order: then nothing is sorted.
     std::vector<size_t> order(results.size());
     std::iota(order.begin(), order.end(), size_t(0));
-    const auto compare = [&](size_t a, size_t b) {
-        return collation.compareKeys(keys[a], results[a].query, keys[b], results[b].query);
-    };
-    std::stable_sort(order.begin(), order.end(),
-                     [&](size_t a, size_t b) { return compare(a, b) < 0; });
-    keys.clear();
     // The store is ordered by compare(); the keys agree with it in the user's locales, but not
     // in every one (in the C locale they tell letter case apart). The order is checked while the
     // equal queries are gathered, and sorted again by compare() itself when it does not hold.
@@ -729,10 +767,23 @@ void mergeProjectResults(ResultStore& store, std::vector<ProjectResult> results)
         return true;
     };
     if (!gather()) {
-        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-            return collation.compare(results[a].query, results[b].query) < 0;
-        });
-        gather();
+        std::vector<Collation::Key> keys;
+        keys.reserve(results.size());
+        for (const ProjectResult& r : results) {
+            keys.push_back(collation.key(r.query));
+        }
+        const auto compare = [&](size_t a, size_t b) {
+            return collation.compareKeys(keys[a], results[a].query, keys[b], results[b].query);
+        };
+        std::stable_sort(order.begin(), order.end(),
+                         [&](size_t a, size_t b) { return compare(a, b) < 0; });
+        keys.clear();
+        if (!gather()) {
+            std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+                return collation.compare(results[a].query, results[b].query) < 0;
+            });
+            gather();
+        }
     }
 
     ResultStore merged(collation);

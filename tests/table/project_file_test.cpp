@@ -187,11 +187,12 @@ TEST(ProjectFile, ResultsComeFromTheStoreAndGoBackIntoIt) {
         {u"c"_qs, false, {{u"окна"_qs, false}, {u"двери"_qs, false}, {u"чай"_qs, false}}},
         {u"d"_qs, false, {{u"окна"_qs, false}}}};
     const std::vector<ProjectResult> results = projectResults(tree, store);
-    // Each phrase once, under its own text, with the entry the store finds in any letter case.
+    // Each phrase once, under its own text, with the entry the store finds in any letter case,
+    // in the store's order.
     ASSERT_EQ(results.size(), 2u);
-    EXPECT_EQ(results[0],
+    EXPECT_EQ(results[0], (ProjectResult{u"двери"_qs, 20, {}}));
+    EXPECT_EQ(results[1],
               (ProjectResult{u"окна"_qs, 10, {u"http://a.ru/"_qs, u"http://b.ru/"_qs}}));
-    EXPECT_EQ(results[1], (ProjectResult{u"двери"_qs, 20, {}}));
 
     // Into a store that holds one of them newer, one older, and lacks the third: the newer result
     // stays, in the very entry the store had.
