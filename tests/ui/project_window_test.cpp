@@ -155,6 +155,7 @@ TEST_F(ProjectWindow, SavedWorkOpensAgainAfterTheCacheIsGone) {
     const QString file = p.dir.path(u"кофе.kelvara"_qs);
     EXPECT_EQ(w.projectPath(), file);
     EXPECT_TRUE(QFile::exists(file));
+    EXPECT_FALSE(p.dir.read(u"кофе.kelvara"_qs).contains("secret"));  // the service key stays out
     EXPECT_FALSE(w.isWindowModified());
     EXPECT_EQ(w.windowTitle(), u"кофе.kelvara[*] - "_qs + p.program());
     EXPECT_FALSE(QFile::exists(p.recovery()));  // nothing unsaved is left
