@@ -15,6 +15,7 @@ namespace {
 // What the command line asks of the window.
 struct WindowArguments {
     QString importFile;   // --import FILE.csv: as though chosen with the import button
+    QString openFile;     // FILE: a project or an exported CSV to open, as a file manager asks
     QByteArray codePage;  // --codepage NAME: the files' code page, for a sample made elsewhere
     QString error;
 };
@@ -37,10 +38,21 @@ WindowArguments parseWindowArguments(const QStringList& arguments) {
             return out;
         }
     }
-    if (!parser.positionalArguments().isEmpty()) {
-        out.error =
-            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first());
+    const QStringList files = parser.positionalArguments();
+    if (files.size() > 1) {
+        out.error = QStringLiteral("unexpected argument \"%1\"").arg(files[1]);
         return out;
+    }
+    if (!files.isEmpty()) {
+        out.openFile = files.first();
+        if (out.openFile.isEmpty()) {
+            out.error = QStringLiteral("the file name is empty");
+            return out;
+        }
+        if (parser.isSet(import)) {
+            out.error = QStringLiteral("give either --import FILE.csv or a file to open, not both");
+            return out;
+        }
     }
     if (parser.isSet(import)) {
         out.importFile = parser.value(import);
@@ -69,8 +81,9 @@ int main(int argc, char** argv) {
     const WindowArguments arguments = parseWindowArguments(QCoreApplication::arguments());
     if (!arguments.error.isEmpty()) {
         const QString text = QStringLiteral(
-                                 "kelvara: %1\nUsage: kelvara [--import FILE.csv] "
-                                 "[--codepage NAME]")
+                                 "kelvara: %1\nUsage: kelvara [--import FILE.csv | FILE] "
+                                 "[--codepage NAME]\n"
+                                 "FILE is a project (.kelvara) or a CSV file of the export.")
                                  .arg(arguments.error);
         std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
         return 2;
@@ -88,6 +101,9 @@ int main(int argc, char** argv) {
     if (!arguments.importFile.isEmpty()) {
         QTimer::singleShot(0, &window,
                            [&window, file = arguments.importFile] { window.importAndRun(file); });
+    }
+    if (!arguments.openFile.isEmpty()) {
+        window.openAtStart(arguments.openFile);
     }
     return app.exec();
 }

@@ -12,6 +12,7 @@
 #include "run/run_rules.h"
 #include "search/cache.h"
 #include "table/csv_export.h"
+#include "table/project_file.h"
 #include "table/query_import.h"
 
 #include <QCommandLineParser>
@@ -289,6 +290,11 @@ private:
         } else if (std::optional<FileError> e = writeBytesAtomically(options_.outputPath, bytes)) {
             return fail(beBadInput, e->message());
         }
+        if (!options_.projectPath.isEmpty()) {
+            if (int code = saveAsProject(clusters)) {
+                return code;
+            }
+        }
         report_.times.exportCsv = lap();
         progress(QStringLiteral("exported the tree to %1%2")
                      .arg(toStdout ? u"the standard output"_qs : quoted(options_.outputPath),
@@ -297,6 +303,31 @@ private:
                                                "characters)")
                                     .arg(QString::fromLatin1(options_.codePage))
                               : QString()));
+        return 0;
+    }
+
+    // The result as the window would save it straight after the run, so that it can be opened
+    // there and edited.
+    int saveAsProject(const ClusterList& clusters) {
+        Project p;
+        p.queries = lines_.join(u'\n');
+        p.hardMethod = options_.hardMethod;
+        p.threshold = options_.threshold;
+        p.region = options_.region;
+        p.clusters.reserve(clusters.size());
+        for (const Cluster& c : clusters) {
+            ProjectCluster pc{c.caption, false, {}};
+            pc.phrases.reserve(size_t(c.phrases.size()));
+            for (const QString& phrase : c.phrases) {
+                pc.phrases.push_back(ProjectPhrase{phrase, false});
+            }
+            p.clusters.push_back(std::move(pc));
+        }
+        p.results = projectResults(p.clusters, store());
+        if (std::optional<FileError> e = saveProject(options_.projectPath, p)) {
+            return fail(beBadInput, e->message());
+        }
+        progress(QStringLiteral("saved the project to %1").arg(quoted(options_.projectPath)));
         return 0;
     }
 
@@ -366,6 +397,7 @@ QString batchUsage() {
         "  --url URL           the Yandex.XML service URL, for queries without a fresh result\n"
         "  --region CODE       search region (default 213)\n"
         "  --output FILE       where the export goes; - or none: standard output\n"
+        "  --project FILE      also save the result as a project the window opens (.kelvara)\n"
         "  --lang en|ru        language of the export's texts (default the interface language)\n"
         "  --codepage NAME     code page of the files (default the ANSI code page)\n"
         "  --timings           a last line with the time of each phase\n"
@@ -397,12 +429,13 @@ ParsedArguments parseBatchArguments(const QStringList& arguments, const BatchDef
                              methodOpt = valued(u"method"), thresholdOpt = valued(u"threshold"),
                              cacheOpt = valued(u"cache"), urlOpt = valued(u"url"),
                              regionOpt = valued(u"region"), outputOpt = valued(u"output"),
-                             langOpt = valued(u"lang"), codepageOpt = valued(u"codepage");
+                             projectOpt = valued(u"project"), langOpt = valued(u"lang"),
+                             codepageOpt = valued(u"codepage");
     const QCommandLineOption noCacheOpt(u"no-cache"_qs), timingsOpt(u"timings"_qs),
         quietOpt(u"quiet"_qs), versionOpt(u"version"_qs), helpOpt(QStringList{u"h"_qs, u"help"_qs});
-    const QList<QCommandLineOption> withValue = {queriesOpt, importOpt,  methodOpt, thresholdOpt,
-                                                 cacheOpt,   urlOpt,     regionOpt, outputOpt,
-                                                 langOpt,    codepageOpt};
+    const QList<QCommandLineOption> withValue = {queriesOpt, importOpt,   methodOpt, thresholdOpt,
+                                                 cacheOpt,   urlOpt,      regionOpt, outputOpt,
+                                                 langOpt,    codepageOpt, projectOpt};
     parser.addOptions(withValue);
     parser.addOptions({noCacheOpt, timingsOpt, quietOpt, versionOpt, helpOpt});
     if (!parser.parse(QStringList{kProgram} + arguments)) {
@@ -437,6 +470,12 @@ ParsedArguments parseBatchArguments(const QStringList& arguments, const BatchDef
     o.quiet = parser.isSet(quietOpt);
     o.serviceUrl = value(urlOpt).value_or(QString());
     o.outputPath = value(outputOpt).value_or(QString());
+    if (const std::optional<QString> project = value(projectOpt)) {
+        if (project->isEmpty()) {
+            return error(QStringLiteral("the --project file name is empty"));
+        }
+        o.projectPath = *project;
+    }
 
     if (queries.has_value() == import.has_value()) {
         return error(QStringLiteral("give exactly one of --queries FILE and --import FILE.csv"));

@@ -33,7 +33,8 @@ struct BatchOptions {
     // The region whose results a cache file of an older version holds (it kept one region's):
     // the region of the window's settings.ini beside the program, 213 without one.
     int cacheRegion = 213;
-    QString outputPath;  // empty or "-": standard output
+    QString outputPath;   // empty or "-": standard output
+    QString projectPath;  // also save the result as a project there; empty: no project
     UiLanguage language = UiLanguage::English;
     QByteArray codePage = "windows-1252";
     bool quiet = false;    // no progress lines

@@ -115,6 +115,7 @@ TfrmMainForm::TfrmMainForm(Environment env, QWidget* parent)
     controller_->setCacheSaver(saver_.get());
     connect(controller_.get(), &RunController::clustersBuilt, this,
             &TfrmMainForm::BuildClusterTree);
+    setUpProjects();
 
     resize(897, 597);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -175,7 +176,13 @@ void TfrmMainForm::FormCreate() {
 }
 
 void TfrmMainForm::closeEvent(QCloseEvent* event) {
+    if (!destroyed_ && !askToKeepChanges()) {
+        event->ignore();
+        return;
+    }
     FormDestroy();
+    removeRecovery();  // a normal close: nothing is left to recover
+    recoveryLock_.reset();
     event->accept();
 }
 
@@ -270,6 +277,7 @@ void TfrmMainForm::BuildClusterTree(const ClusterList& clusters) {
     replaceTree(&undoStack_, model_, vdtList, clusters, &FGlobalList.of(treeRegion_));
     ui->lbCountText->setText(model_.countText());
     ui->Button4->setEnabled(true);
+    writeRecovery();  // a run's result is worth keeping at once
 }
 
 void TfrmMainForm::BitBtn1Click() {

@@ -11,7 +11,9 @@
 #include "tree/cluster_tree_model.h"
 #include "ui/shell_open.h"
 
+#include <QLockFile>
 #include <QMainWindow>
+#include <QTimer>
 #include <QUndoStack>
 
 #include <memory>
@@ -22,6 +24,7 @@ class frmMainForm;
 
 namespace kelvara {
 
+struct Project;
 class ClusterTreeView;
 class TfrmAboutForm;
 class TfrmProgressForm;
@@ -60,6 +63,23 @@ public:
     // Stops what runs and writes cache.txt and settings.ini. Runs once, when the window closes.
     void FormDestroy();
 
+    // Projects (main_form_project.cpp). Open takes a project file or a CSV file of the export;
+    // each returns false when nothing changed (cancelled, or the file was refused with a message).
+    bool openFile(const QString& file);
+    // Opens the file once the window is up and has offered to restore unsaved work.
+    void openAtStart(const QString& file) { startFile_ = file; }
+    bool saveProject();    // Ctrl+S: to the open project, else as Save as
+    bool saveProjectAs();  // asks for the file
+    QString projectPath() const { return projectPath_; }
+    // Whether the work has changes that are in no file: the caption's mark. The tree's and the
+    // query box's changes and every run set it; opening and saving clear it.
+    bool projectModified() const { return projectModified_; }
+    void setProjectModified(bool modified);
+    // The copy of unsaved work beside the program, written every little while and after each
+    // run, removed by a normal close.
+    QString recoveryPath() const;
+    void setRecoveryInterval(int ms) { recoveryTimer_.setInterval(ms); }
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -80,6 +100,18 @@ private:
     void vdtListNodeClick(const QModelIndex& node, int level);
     void BuildClusterTree(const ClusterList& clusters);
     QString path(const char* file) const;
+
+    // Projects (main_form_project.cpp).
+    void setUpProjects();
+    void updateCaption();
+    bool askToKeepChanges();  // false: the user cancelled
+    Project currentProject() const;
+    void applyProject(const Project& project, const QString& path, bool modified);
+    bool openExport(const QString& file, const QByteArray& bytes);
+    bool saveProjectTo(const QString& file);
+    void writeRecovery();
+    void removeRecovery();
+    void offerRecovery();
 
     // SettingsControls: the settings file reads into and writes from these controls.
     QString serviceUrl() const override;
@@ -109,6 +141,17 @@ private:
     std::unique_ptr<CacheSaver> saver_;  // before the controller, which saves through it
     std::unique_ptr<RunController> controller_;
     bool destroyed_ = false;
+
+    QString projectPath_;      // the open project file; empty: none yet
+    QString documentName_;     // what the caption names: the project's or the opened export's file
+    QString projectProposal_;  // what Save as proposes
+    QString startFile_;        // named on the command line
+    bool projectModified_ = false;
+    bool recoveryDue_ = false;  // changed since the recovery copy was written
+    QTimer recoveryTimer_;
+    // Held while this window keeps the recovery copy, so that a second window beside the same
+    // program neither offers nor overwrites the first one's.
+    std::unique_ptr<QLockFile> recoveryLock_;
 };
 
 }  // namespace kelvara

@@ -7,6 +7,8 @@
 #include "support/service_double.h"
 #include "support/temp_dir.h"
 #include "table/csv_export.h"
+#include "table/export_readback.h"
+#include "table/project_file.h"
 #include "table/query_import.h"
 
 #include <gtest/gtest.h>
@@ -110,6 +112,55 @@ TEST(BatchRun, ImportClusterAndExportAsTheWindowDoes) {
         loadCacheText(cached, AnsiCodec(kCp1251).decode(dir.read(u"cache.txt"_qs)), CurrentStamp());
         EXPECT_EQ(cached.size(), 10);
     }
+}
+
+// The run saved as a project holds the tree the export shows, the queries and every phrase's URLs,
+// so the window can open it after the cache is gone.
+TEST(BatchRun, TheResultIsSavedAsAProjectToo) {
+    test::TempDir dir;
+    const QString csv = dir.write(u"in.csv"_qs, topicalImport());
+    Captured io;
+    const QString project = dir.path(u"run.kelvara"_qs);
+    ASSERT_EQ(batchMain({u"--import"_qs, csv, u"--method"_qs, u"hard"_qs, u"--region"_qs, u"2"_qs,
+                         u"--output"_qs, dir.path(u"out.csv"_qs), u"--project"_qs, project},
+                        testDefaults(dir), io.env()),
+              beSuccess)
+        << io.err.join(u'\n').toStdString();
+    const ProjectRead read = loadProject(project);
+    ASSERT_TRUE(read.project) << projectErrorText(read.error, UiLanguage::English).toStdString();
+    const Project& p = *read.project;
+    EXPECT_TRUE(p.hardMethod);
+    EXPECT_EQ(p.threshold, 4);
+    EXPECT_EQ(p.region, 2);
+    EXPECT_EQ(p.queries.split(u'\n').size(), 10);
+    EXPECT_TRUE(p.queries.startsWith(u"пластиковые окна\nокна пвх\n"_qs));
+
+    const ExportRead exported = readExport(dir.path(u"out.csv"_qs), AnsiCodec(kCp1251));
+    ASSERT_TRUE(exported.clusters);
+    ClusterList tree;
+    for (const ProjectCluster& c : p.clusters) {
+        tree.push_back({c.caption, {}});
+        for (const ProjectPhrase& phrase : c.phrases) {
+            EXPECT_FALSE(phrase.checked);
+            tree.back().phrases.append(phrase.text);
+        }
+    }
+    EXPECT_EQ(tree, *exported.clusters);
+    ASSERT_EQ(p.results.size(), 10u);
+    const auto courses =
+        std::find_if(p.results.begin(), p.results.end(),
+                     [](const ProjectResult& r) { return r.query == u"курс доллара"; });
+    ASSERT_NE(courses, p.results.end());
+    EXPECT_EQ(courses->urls, QStringList{u"http://cbr.ru/"_qs});
+
+    // A project that cannot be written fails the run naming the file.
+    Captured failed;
+    EXPECT_EQ(batchMain({u"--import"_qs, csv, u"--no-cache"_qs, u"--output"_qs,
+                         dir.path(u"out2.csv"_qs), u"--project"_qs, dir.root()},
+                        testDefaults(dir), failed.env()),
+              beBadInput);
+    ASSERT_FALSE(failed.err.isEmpty());
+    EXPECT_TRUE(failed.err.last().contains(dir.root()));
 }
 
 TEST(BatchRun, StandardOutputGetsTheSameBytes) {
@@ -468,6 +519,7 @@ TEST(BatchArguments, BadArgumentsExitTwo) {
         {u"--queries"_qs, u"q"_qs, u"--frobnicate"_qs},
         {u"--queries"_qs, u"q"_qs, u"stray"_qs},
         {u"--queries"_qs, u"q"_qs, u"--quiet=yes"_qs},
+        {u"--queries"_qs, u"q"_qs, u"--project"_qs, u""_qs},
     };
     test::TempDir dir;
     for (const QStringList& args : bad) {

@@ -124,7 +124,9 @@ TEST_F(MainForm, FirstStartWithEmptyRegionsAndShutDownWritesBothFiles) {
     Program p;
     p.dir.write(u"regions.txt"_qs, "");
     TfrmMainForm& w = p.open();
-    EXPECT_EQ(w.windowTitle(), QStringLiteral("Tarvelo Kelvara ") + GetVersionText(true));
+    // "[*]": where the mark of unsaved changes goes.
+    EXPECT_EQ(w.windowTitle(),
+              QStringLiteral("Tarvelo Kelvara ") + GetVersionText(true) + u"[*]"_qs);
     EXPECT_EQ(p.child<QLineEdit>("LabeledEdit2")->text(), QString());
     EXPECT_TRUE(p.child<QRadioButton>("RadioButton1")->isChecked());
     EXPECT_EQ(p.child<QComboBox>("cbPorog")->currentText(), u"3"_qs);
