@@ -62,6 +62,28 @@ const std::array<Message, kMessageCount>& table() {
         /* 31 */
         {u"The service URL must begin with http:// or https://; this one begins with \"%s\".",
          u"URL сервиса должен начинаться с http:// или https://, а этот начинается с \"%s\"."},
+        /* 32 */
+        {u"Nothing was imported from \"%s\": %s.", u"Из файла \"%s\" ничего не импортировано: %s."},
+        /* 33 */
+        {u"it holds no table of cells separated by \";\" in rows ending with CR LF",
+         u"в нём нет таблицы из ячеек, разделённых \";\", в строках, оканчивающихся CR LF"},
+        /* 34 */
+        {u"no header cell is exactly \"%s\"", u"ни одна ячейка заголовка не равна \"%s\""},
+        /* 35 */
+        {u"it holds no query row below the header",
+         u"под заголовком нет ни одной строки с запросом"},
+        /* 36 */
+        {u"its lines end with LF alone; the import expects CR LF",
+         u"его строки оканчиваются одним LF, а импорт ожидает CR LF"},
+        /* 37 */ {u"it is not a text file", u"это не текстовый файл"},
+        /* 38 */
+        {u"Clusters: %s, queries: %s, left alone: %s",
+         u"Кластеров: %s, запросов: %s, вне кластеров: %s"},
+        /* 39 */ {u"Largest clusters:", u"Крупнейшие кластеры:"},
+        /* 40 */ {u"%s — queries: %s", u"%s — запросов: %s"},
+        /* 41 */
+        {u"The CSV goes to a file with --output FILE, or to a pipe.",
+         u"CSV записывается в файл с --output ФАЙЛ или в канал."},
     }};
     return t;
 }

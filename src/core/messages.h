@@ -43,10 +43,22 @@ enum class Msg : int {
     FailedQuery = 29,
     HttpStatus = 30,
     NotHttpUrl = 31,
+    // An import that found nothing: the file, then what it lacks, with a likely cause.
+    ImportNothing = 32,
+    ImportNoTable = 33,
+    ImportNoUrlColumn = 34,
+    ImportNoQuery = 35,
+    ImportLfLineEnds = 36,
+    ImportNotText = 37,
+    // The batch tool's summary on a terminal.
+    SummaryTotals = 38,
+    SummaryLargest = 39,
+    SummaryCluster = 40,
+    SummaryCsvHint = 41,
 };
 
-inline constexpr int kMessageCount = 32;
-static_assert(int(Msg::NotHttpUrl) == kMessageCount - 1, "the last message closes the table");
+inline constexpr int kMessageCount = 42;
+static_assert(int(Msg::SummaryCsvHint) == kMessageCount - 1, "the last message closes the table");
 
 // The message in the given language; a number outside the table gives "".
 QString GetMessageText(Msg message, UiLanguage language);
