@@ -226,10 +226,12 @@ ImportResult ImportCsv(const QString& path, ResultStore& store, const StampClock
     const QString text = encoding == ImportEncoding::Detect
                              ? decodeTextFileDetectingUtf8(read.bytes, codec)
                              : decodeTextFile(read.bytes, codec);
+    // No text file holds a NUL byte (a UTF-16 file without its mark is no text to us either).
+    const bool notText = read.bytes.contains('\0');
+    read.bytes = QByteArray();  // a large file's bytes need not stay beside its text
     ImportResult result = importQueriesFromText(text, store, clock);
     if (result.lines.isEmpty()) {
-        // No text file holds a NUL byte (a UTF-16 file without its mark is no text to us either).
-        if (read.bytes.contains('\0')) {
+        if (notText) {
             result.hint = ImportResult::Hint::NotText;
         } else if (text.contains(u'\n') && !text.contains(u"\r\n")) {
             result.hint = ImportResult::Hint::LfLineEnds;
