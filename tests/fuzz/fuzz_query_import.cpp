@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
-    const QByteArray bytes = fuzz::bytesOf(data, size);
+    const QByteArray bytes = fuzz::bytesOf(data, size).toByteArray();
     const QString text = decodeTextFileDetectingUtf8(bytes, fuzz::cp1251());
     const bool marked = bytes.startsWith("\xEF\xBB\xBF") || bytes.startsWith("\xFF\xFE") ||
                         bytes.startsWith("\xFE\xFF");
