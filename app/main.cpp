@@ -1,6 +1,7 @@
 // kelvara: the windowed program.
 #include "search/http_transport.h"
 #include "ui/main_form.h"
+#include "ui/qt_translations.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -96,6 +97,9 @@ int main(int argc, char** argv) {
     env.search.transport = std::make_shared<kelvara::CurlTransport>();
     env.search.clock = env.platform.clock;
     env.search.codePage = env.platform.codePage;
+    // Standard buttons and dialogs speak the interface language; a missing translation leaves
+    // them English, which is no reason to stop.
+    kelvara::installQtTranslations(env.platform.language);
     kelvara::TfrmMainForm window(std::move(env));
     window.show();
     if (!arguments.importFile.isEmpty()) {

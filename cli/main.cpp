@@ -52,6 +52,7 @@ int main(int argc, char** argv) {
     kelvara::BatchEnvironment env;
     env.fetch = kelvara::serviceFetcher(search);
     env.stop = &stopRequested;
+    env.outputIsTerminal = isatty(STDOUT_FILENO) == 1;
     env.writeOut = [](QByteArrayView bytes) {
         return std::fwrite(bytes.data(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size()) &&
                std::fflush(stdout) == 0;

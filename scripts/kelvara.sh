@@ -14,7 +14,7 @@ MODE=${1:-run}
 
 PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
           libcurl4-openssl-dev libssl-dev libpugixml-dev libgtest-dev libgmock-dev libbenchmark-dev
-          libcpp-httplib-dev xvfb xauth fonts-dejavu-core)
+          libcpp-httplib-dev xvfb xauth fonts-dejavu-core qt6-translations-l10n)
 
 install_missing() {
     local missing=()
@@ -43,10 +43,11 @@ case "$MODE" in
         SAMPLE="$BUILD/bin/samples/queries-ru.csv"
         if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
             # The window, with the sample imported and clustered as by its import button.
-            exec "$BUILD/bin/kelvara" --import "$SAMPLE" --codepage windows-1251
+            exec "$BUILD/bin/kelvara" --import "$SAMPLE"
         fi
         echo "No display: running the same job with kelvara-cli instead of the window." >&2
-        exec "$BUILD/bin/kelvara-cli" --import "$SAMPLE" --codepage windows-1251 --method soft --threshold 3
+        # On a terminal it prints a summary of the clusters; give --output FILE for the CSV.
+        exec "$BUILD/bin/kelvara-cli" --import "$SAMPLE" --method soft --threshold 3
         ;;
     test)
         build "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo

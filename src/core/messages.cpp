@@ -64,6 +64,28 @@ const std::array<Message, kMessageCount>& table() {
          u"URL сервиса должен начинаться с http:// или https://, а этот начинается с \"%s\"."},
         /* 32 */ {u"Undo", u"Отменить"},
         /* 33 */ {u"Redo", u"Повторить"},
+        /* 34 */
+        {u"Nothing was imported from \"%s\": %s.", u"Из файла \"%s\" ничего не импортировано: %s."},
+        /* 35 */
+        {u"it holds no table of cells separated by \";\" in rows ending with CR LF",
+         u"в нём нет таблицы из ячеек, разделённых \";\", в строках, оканчивающихся CR LF"},
+        /* 36 */
+        {u"no header cell is exactly \"%s\"", u"ни одна ячейка заголовка не равна \"%s\""},
+        /* 37 */
+        {u"it holds no query row below the header",
+         u"под заголовком нет ни одной строки с запросом"},
+        /* 38 */
+        {u"its lines end with LF alone; the import expects CR LF",
+         u"его строки оканчиваются одним LF, а импорт ожидает CR LF"},
+        /* 39 */ {u"it is not a text file", u"это не текстовый файл"},
+        /* 40 */
+        {u"Clusters: %s, queries: %s, left alone: %s",
+         u"Кластеров: %s, запросов: %s, вне кластеров: %s"},
+        /* 41 */ {u"Largest clusters:", u"Крупнейшие кластеры:"},
+        /* 42 */ {u"%s — queries: %s", u"%s — запросов: %s"},
+        /* 43 */
+        {u"The CSV goes to a file with --output FILE, or to a pipe.",
+         u"CSV записывается в файл с --output ФАЙЛ или в канал."},
     }};
     return t;
 }

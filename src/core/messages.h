@@ -46,10 +46,22 @@ enum class Msg : int {
     // The undo and redo of edits of the cluster tree.
     Undo = 32,
     Redo = 33,
+    // An import that found nothing: the file, then what it lacks, with a likely cause.
+    ImportNothing = 34,
+    ImportNoTable = 35,
+    ImportNoUrlColumn = 36,
+    ImportNoQuery = 37,
+    ImportLfLineEnds = 38,
+    ImportNotText = 39,
+    // The batch tool's summary on a terminal.
+    SummaryTotals = 40,
+    SummaryLargest = 41,
+    SummaryCluster = 42,
+    SummaryCsvHint = 43,
 };
 
-inline constexpr int kMessageCount = 34;
-static_assert(int(Msg::Redo) == kMessageCount - 1, "the last message closes the table");
+inline constexpr int kMessageCount = 44;
+static_assert(int(Msg::SummaryCsvHint) == kMessageCount - 1, "the last message closes the table");
 
 // The message in the given language; a number outside the table gives "".
 QString GetMessageText(Msg message, UiLanguage language);

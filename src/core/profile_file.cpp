@@ -178,7 +178,13 @@ void ProfileFile::writeString(QStringView section, QStringView key, const QStrin
 }
 
 std::optional<FileError> ProfileFile::flush() const {
-    return writeTextFile(path_, lines_, codec_, Fallback::Utf8WithBom);
+    QString text;
+    for (const QString& l : lines_) {
+        text += l;
+        text += u"\r\n";
+    }
+    // The settings hold the service URL with its key: readable by the owner alone.
+    return writeUtf8Text(path_, text, FileAccess::OwnerOnly);
 }
 
 }  // namespace kelvara

@@ -28,7 +28,9 @@ public:
     int readInteger(QStringView section, QStringView key, int def) const;
     void writeString(QStringView section, QStringView key, const QString& value);
 
-    // Writes the whole file in the code page, replacing it atomically.
+    // Writes the whole file in UTF-8 with a byte-order mark, replacing it atomically, readable
+    // and writable by its owner only (it may hold a key). The code page only reads files
+    // without a mark.
     std::optional<FileError> flush() const;
     QStringList lines() const { return lines_; }
 

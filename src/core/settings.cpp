@@ -11,6 +11,12 @@ void LoadSettings(const ProfileFile& cfg, SettingsControls& controls) {
     if (cfg.readInteger(kSection, u"HardMode", 0) != 0) {
         controls.chooseHardMethod();
     }
+    // After the method, whose choice sets its default threshold.
+    if (const auto v = cfg.value(kSection, u"Threshold")) {
+        if (const std::optional<int> n = parseInteger(*v)) {
+            controls.chooseThreshold(*n);
+        }
+    }
     controls.selectRegion(cfg.readInteger(kSection, u"Region", kDefaultRegion));
 }
 
@@ -22,6 +28,7 @@ void SaveSettings(ProfileFile& cfg, const SettingsControls& controls) {
     cfg.writeString(kSection, u"YandexURL", controls.serviceUrl());
     cfg.writeString(kSection, u"HardMode",
                     controls.hardMethod() ? QStringLiteral("1") : QStringLiteral("0"));
+    cfg.writeString(kSection, u"Threshold", QString::number(controls.threshold()));
     cfg.writeString(kSection, u"Region",
                     QString::number(controls.selectedRegion().value_or(kDefaultRegion)));
 }

@@ -176,6 +176,62 @@ QString decodeTextFile(QByteArrayView bytes, const AnsiCodec& codec) {
     return codec.decode(bytes);
 }
 
+bool isNonAsciiUtf8(QByteArrayView bytes) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* end = p + bytes.size();
+    while (p != end && *p < 0x80) {
+        ++p;
+    }
+    if (p == end) {
+        return false;
+    }
+    // Well-formed UTF-8 as RFC 3629 has it: no overlong forms, no surrogates, nothing past
+    // U+10FFFF, no sequence cut off at the end. (The converter replaces such bytes silently.)
+    while (p != end) {
+        const unsigned char b = *p;
+        if (b < 0x80) {
+            ++p;
+            continue;
+        }
+        int more = 0;
+        unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
+        if (b >= 0xC2 && b <= 0xDF) {
+            more = 1;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            more = 2;
+            low = b == 0xE0 ? 0xA0 : 0x80;
+            high = b == 0xED ? 0x9F : 0xBF;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            more = 3;
+            low = b == 0xF0 ? 0x90 : 0x80;
+            high = b == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            return false;
+        }
+        if (end - p <= more || p[1] < low || p[1] > high) {
+            return false;
+        }
+        for (int k = 2; k <= more; ++k) {
+            if ((p[k] & 0xC0) != 0x80) {
+                return false;
+            }
+        }
+        p += more + 1;
+    }
+    return true;
+}
+
+QString decodeTextFileDetectingUtf8(QByteArrayView bytes, const AnsiCodec& codec) {
+    if (bytes.startsWith("\xEF\xBB\xBF") || bytes.startsWith("\xFF\xFE") ||
+        bytes.startsWith("\xFE\xFF")) {
+        return decodeTextFile(bytes, codec);
+    }
+    if (isNonAsciiUtf8(bytes)) {
+        return QString::fromUtf8(bytes);
+    }
+    return codec.decode(bytes);
+}
+
 QStringList splitLines(QStringView text) {
     QStringList out;
     forEachLine(text, [&out](QStringView l) { out.append(l.toString()); });
@@ -251,7 +307,8 @@ ReadResult readWholeFile(const QString& path, qint64 limit) {
     return r;
 }
 
-std::optional<FileError> writeBytesAtomically(const QString& path, QByteArrayView bytes) {
+std::optional<FileError> writeBytesAtomically(const QString& path, QByteArrayView bytes,
+                                              FileAccess access) {
     const QFileInfo info(path);
     if (info.isDir()) {
         return FileError{path, QStringLiteral("it is a directory"), QStringLiteral("write")};
@@ -268,6 +325,14 @@ std::optional<FileError> writeBytesAtomically(const QString& path, QByteArrayVie
     QSaveFile f(path);
     if (!f.open(QIODevice::WriteOnly)) {
         return FileError{path, f.errorString(), QStringLiteral("write")};
+    }
+    // The new file takes the old one's permissions; a file with the key must not keep "everyone
+    // may read" from an older version. Set before a byte of it is written.
+    if (access == FileAccess::OwnerOnly &&
+        !f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+        const QString reason = f.errorString();
+        f.cancelWriting();
+        return FileError{path, reason, QStringLiteral("write")};
     }
     // A small write only fills the buffer; its failure (a full disk) shows at the flush, and
     // commit() would not report it but replace the old file with an empty one.
@@ -294,6 +359,12 @@ std::optional<FileError> writeText(const QString& path, QStringView text, const 
         *wroteUtf8 = utf8;
     }
     return writeBytesAtomically(path, bytes);
+}
+
+std::optional<FileError> writeUtf8Text(const QString& path, QStringView text, FileAccess access) {
+    QByteArray bytes("\xEF\xBB\xBF");
+    bytes += text.toUtf8();
+    return writeBytesAtomically(path, bytes, access);
 }
 
 std::optional<FileError> writeTextFile(const QString& path, const QStringList& lines,

@@ -33,6 +33,11 @@ private:
 // A file's bytes as text: a UTF-8, UTF-16 LE or UTF-16 BE byte-order mark is honoured and
 // skipped, otherwise the bytes are in the ANSI code page.
 QString decodeTextFile(QByteArrayView bytes, const AnsiCodec& codec);
+// The same for a file made by another program: without a mark, bytes that are valid UTF-8 and
+// not plain ASCII are UTF-8 (what today's spreadsheets save), anything else is in the code page.
+QString decodeTextFileDetectingUtf8(QByteArrayView bytes, const AnsiCodec& codec);
+// Whether the bytes are valid UTF-8 holding at least one byte outside ASCII.
+bool isNonAsciiUtf8(QByteArrayView bytes);
 
 // Calls f(QStringView line) for each line; lines end at CR LF, LF or CR. A text ending with a
 // line break has no extra empty line after it.
@@ -93,6 +98,15 @@ std::optional<FileError> writeTextFile(const QString& path, const QStringList& l
 // The same for text already joined, every line ending with CR LF.
 std::optional<FileError> writeText(const QString& path, QStringView text, const AnsiCodec& codec,
                                    Fallback fallback, bool* wroteUtf8 = nullptr);
-std::optional<FileError> writeBytesAtomically(const QString& path, QByteArrayView bytes);
+// Who may read a file the program writes: everyone the user's umask allows, or (for a file that
+// can hold the service key) the owner alone, whatever the file allowed before.
+enum class FileAccess { Default, OwnerOnly };
+std::optional<FileError> writeBytesAtomically(const QString& path, QByteArrayView bytes,
+                                              FileAccess access = FileAccess::Default);
+// The program's own files: UTF-8 with a byte-order mark whatever the locale, so that a file
+// written under one code page reads the same under any other (older versions honour the mark).
+// The text's lines end with CR LF already.
+std::optional<FileError> writeUtf8Text(const QString& path, QStringView text,
+                                       FileAccess access = FileAccess::Default);
 
 }  // namespace kelvara

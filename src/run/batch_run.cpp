@@ -21,6 +21,7 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 
@@ -136,7 +137,9 @@ private:
             }
             // As the query box holds them: every line unchanged, no empty line after the last
             // line break.
-            lines_ = splitLines(decodeTextFile(bytes, codec_));
+            lines_ =
+                splitLines(options_.codePageGiven ? decodeTextFile(bytes, codec_)
+                                                  : decodeTextFileDetectingUtf8(bytes, codec_));
             lines_.removeIf(isBlankQuery);
             if (lines_.isEmpty()) {
                 return fail(
@@ -152,7 +155,9 @@ private:
     }
 
     int import() {
-        const ImportResult r = ImportCsv(options_.inputPath, store(), env_.clock, codec_);
+        const ImportResult r =
+            ImportCsv(options_.inputPath, store(), env_.clock, codec_,
+                      options_.codePageGiven ? ImportEncoding::CodePage : ImportEncoding::Detect);
         report_.times.import = lap();
         if (r.status == ImportStatus::FileFailed && r.error) {
             return fail(beBadInput, r.error->message());
@@ -279,10 +284,18 @@ private:
                                        .arg(clusters.back().phrases.size())
                                  : QString()));
 
+        const bool toStdout = options_.outputPath.isEmpty() || options_.outputPath == u"-";
+        if (env_.outputIsTerminal && options_.outputPath.isEmpty() && !options_.codePageGiven) {
+            // A person reads this: a few lines in UTF-8 rather than the raw export.
+            if (env_.writeOut && !env_.writeOut(summaryText(clusters).toUtf8())) {
+                return fail(beBadInput, QStringLiteral("cannot write the standard output"));
+            }
+            report_.times.exportCsv = lap();
+            return 0;
+        }
         // The same bytes as the window's export of the same tree.
         const QByteArray bytes = exportBytes(exportText(clusters, store(), options_.language),
                                              codec_, &report_.exportUtf8);
-        const bool toStdout = options_.outputPath.isEmpty() || options_.outputPath == u"-";
         if (toStdout) {
             if (env_.writeOut && !env_.writeOut(bytes)) {
                 return fail(beBadInput, QStringLiteral("cannot write the standard output"));
@@ -329,6 +342,40 @@ private:
         }
         progress(QStringLiteral("saved the project to %1").arg(quoted(options_.projectPath)));
         return 0;
+    }
+
+    // The clusters in brief: the counts, then the largest clusters with their sizes.
+    QString summaryText(const ClusterList& clusters) const {
+        const UiLanguage lang = options_.language;
+        std::vector<const Cluster*> real;
+        qsizetype alone = 0;
+        qsizetype queries = 0;
+        for (const Cluster& c : clusters) {
+            queries += c.phrases.size();
+            if (c.caption == unsortedCaption()) {
+                alone += c.phrases.size();
+            } else {
+                real.push_back(&c);
+            }
+        }
+        QString text = messageText(Msg::SummaryTotals, lang,
+                                   {num(qsizetype(real.size())), num(queries), num(alone)}) +
+                       u'\n';
+        std::stable_sort(real.begin(), real.end(), [](const Cluster* a, const Cluster* b) {
+            return a->phrases.size() > b->phrases.size();
+        });
+        constexpr size_t kLargest = 10;
+        if (!real.empty()) {
+            text += GetMessageText(Msg::SummaryLargest, lang) + u'\n';
+            for (size_t i = 0; i < std::min(kLargest, real.size()); ++i) {
+                text += u"  "_qs +
+                        messageText(Msg::SummaryCluster, lang,
+                                    {real[i]->caption, num(real[i]->phrases.size())}) +
+                        u'\n';
+            }
+        }
+        text += GetMessageText(Msg::SummaryCsvHint, lang) + u'\n';
+        return text;
     }
 
     int save() {
@@ -396,10 +443,12 @@ QString batchUsage() {
         "  --no-cache          neither read nor write a cache\n"
         "  --url URL           the Yandex.XML service URL, for queries without a fresh result\n"
         "  --region CODE       search region (default 213)\n"
-        "  --output FILE       where the export goes; - or none: standard output\n"
+        "  --output FILE       where the export goes; - or none: standard output (on a\n"
+        "                      terminal, without --output and --codepage: a summary)\n"
         "  --project FILE      also save the result as a project the window opens (.kelvara)\n"
         "  --lang en|ru        language of the export's texts (default the interface language)\n"
-        "  --codepage NAME     code page of the files (default the ANSI code page)\n"
+        "  --codepage NAME     code page of the files (default: the ANSI code page, and\n"
+        "                      input files that are valid UTF-8 are read as UTF-8)\n"
         "  --timings           a last line with the time of each phase\n"
         "  --quiet             no progress lines (errors are still shown)\n"
         "  --version           the program's version\n"
@@ -526,6 +575,7 @@ ParsedArguments parseBatchArguments(const QStringList& arguments, const BatchDef
     }
     if (codepage) {
         o.codePage = codepage->toLatin1();
+        o.codePageGiven = true;
     }
     // A name the converters do not know would silently read everything as Latin-1.
     if (o.codePage.isEmpty() || !QStringDecoder(o.codePage.constData()).isValid() ||

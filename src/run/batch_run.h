@@ -37,6 +37,9 @@ struct BatchOptions {
     QString projectPath;  // also save the result as a project there; empty: no project
     UiLanguage language = UiLanguage::English;
     QByteArray codePage = "windows-1252";
+    // --codepage named it: input files without a byte-order mark are read in it, never guessed to
+    // be UTF-8, and the standard output gets the CSV in it even on a terminal.
+    bool codePageGiven = false;
     bool quiet = false;    // no progress lines
     bool timings = false;  // a last line with the time of each phase
 };
@@ -70,6 +73,9 @@ struct BatchEnvironment {
     const std::atomic<bool>* stop = nullptr;
     int saveIntervalMs = 60'000;                   // how often a long fetch saves what has arrived
     std::function<bool(QByteArrayView)> writeOut;  // standard output; false when writing failed
+    // The standard output is a terminal: without --output and --codepage a person reads it, so it
+    // gets a short summary in UTF-8 instead of the CSV.
+    bool outputIsTerminal = false;
     std::function<void(const QString&)> writeErr;  // one line of standard error, without "\n"
 };
 

@@ -235,7 +235,7 @@ std::optional<FileError> SaveCache(const ResultStores& stores, const QString& pa
                                    const AnsiCodec& codec, SaveCacheReport* report) {
     SaveCacheReport rep;
     const QString text = cacheText(stores, &rep);
-    auto err = writeCacheText(path, text, codec, &rep.utf8);
+    auto err = writeCacheText(path, text, codec);
     if (report) {
         *report = rep;
     }
@@ -243,15 +243,17 @@ std::optional<FileError> SaveCache(const ResultStores& stores, const QString& pa
 }
 
 std::optional<FileError> writeCacheText(const QString& path, QStringView text,
-                                        const AnsiCodec& codec, bool* wroteUtf8) {
-    return writeText(path, text, codec, Fallback::Utf8WithBom, wroteUtf8);
+                                        const AnsiCodec& /*codec*/) {
+    // UTF-8 whatever the locale: a file written under one code page and read under another
+    // would come back as other queries, and every one of them would be paid for again.
+    return writeUtf8Text(path, text);
 }
 
 std::optional<FileError> SaveCache(const ResultStore& store, const QString& path,
                                    const AnsiCodec& codec, SaveCacheReport* report) {
     SaveCacheReport rep;
     const QString text = cacheText(store, &rep);
-    auto err = writeCacheText(path, text, codec, &rep.utf8);
+    auto err = writeCacheText(path, text, codec);
     if (report) {
         *report = rep;
     }

@@ -17,7 +17,6 @@ Stamp parseStamp(QStringView field, const QLocale& locale = QLocale::system());
 struct SaveCacheReport {
     qsizetype written = 0;
     qsizetype skipped = 0;  // entries the format cannot hold (";" or a line break in a field)
-    bool utf8 = false;      // written as UTF-8 with a mark because the code page lacked a character
 };
 
 // The file holds the results of every region: a line "#region N" (without ";", so that older
@@ -51,15 +50,16 @@ void loadCacheText(ResultStore& store, QStringView text, Stamp now,
                    const QLocale& locale = QLocale::system());
 
 // Writes the whole store, replacing the file atomically: a failed write leaves the old file
-// whole. Written in the code page when every line fits it, else as UTF-8 with a byte-order mark.
+// whole. Always written in UTF-8 with a byte-order mark; the code page (which reads a file
+// without a mark) is not used for writing.
 std::optional<FileError> SaveCache(const ResultStore& store, const QString& path,
                                    const AnsiCodec& codec, SaveCacheReport* report = nullptr);
 QString cacheText(const ResultStore& store, SaveCacheReport* report = nullptr);
 // One line of the file for the entry, added to the text; false (and nothing added) when the
 // format cannot hold it.
 bool appendCacheLine(QString& text, QStringView query, const TSerpEntry& entry);
-// Writes text made of such lines as the file, atomically.
+// Writes text made of such lines as the file, atomically, in UTF-8 with a byte-order mark.
 std::optional<FileError> writeCacheText(const QString& path, QStringView text,
-                                        const AnsiCodec& codec, bool* wroteUtf8 = nullptr);
+                                        const AnsiCodec& codec);
 
 }  // namespace kelvara

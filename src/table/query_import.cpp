@@ -1,5 +1,7 @@
 #include "table/query_import.h"
 
+#include "core/messages.h"
+
 #include <QSet>
 
 #include <algorithm>
@@ -170,70 +172,102 @@ ImportResult importQueries(const TTableString& table, ResultStore& store, const 
     return result;
 }
 
+QString importCellDelimiter(QStringView text) {
+    const QString semicolon = QStringLiteral(";");
+    // The header row: the first row that is not empty, as the table drops empty rows.
+    QStringView header;
+    for (qsizetype start = 0; start < text.size();) {
+        qsizetype end = text.indexOf(u"\r\n", start);
+        if (end < 0) {
+            end = text.size();
+        }
+        if (end > start) {
+            header = text.sliced(start, end - start);
+            break;
+        }
+        start = end + 2;
+    }
+    if (header.isEmpty() || header.contains(u';') || !header.contains(u',')) {
+        return semicolon;
+    }
+    TTableString row;
+    row.SetCellDelimeter(QStringLiteral(","));
+    row.SetRowDelimeter(QStringLiteral("\r\n"));
+    row.SetText(header.toString());
+    const QString wanted = importUrlHeader();
+    for (std::int32_t c = 0; c < row.ColumnsCount(); ++c) {
+        if (row.cellView(c, 0) == wanted) {
+            return QStringLiteral(",");
+        }
+    }
+    return semicolon;
+}
+
 ImportResult importQueriesFromText(const QString& text, ResultStore& store,
                                    const StampClock& clock) {
     TTableString table;
-    table.SetCellDelimeter(QStringLiteral(";"));
+    table.SetCellDelimeter(importCellDelimiter(text));
     table.SetRowDelimeter(QStringLiteral("\r\n"));
     table.SetText(text);
     return importQueries(table, store, clock);
 }
 
 ImportResult ImportCsv(const QString& path, ResultStore& store, const StampClock& clock,
-                       const AnsiCodec& codec) {
-    TTableString table;
-    table.SetCellDelimeter(QStringLiteral(";"));
-    table.SetRowDelimeter(QStringLiteral("\r\n"));
-    if (std::optional<FileError> e = table.LoadFromFile(path, codec)) {
+                       const AnsiCodec& codec, ImportEncoding encoding) {
+    ReadResult read = readWholeFile(path);
+    if (read.error || read.missing) {
         ImportResult failed;
         failed.status = ImportStatus::FileFailed;
-        failed.error = std::move(e);
+        failed.error = read.error ? std::move(read.error)
+                                  : FileError{path, QStringLiteral("No such file or directory"),
+                                              QStringLiteral("read")};
         return failed;
     }
-    ImportResult result = importQueries(table, store, clock);
-    if (result.lines.isEmpty() && table.RowsCount() > 0) {
-        const QStringView first = table.cellView(0, 0);
-        if (first.startsWith(codec.decode("\xEF\xBB\xBF"))) {
-            result.hint =
-                QStringLiteral(
-                    "the file starts with a UTF-8 byte-order mark; the import reads it in the code "
-                    "page %1")
-                    .arg(QString::fromLatin1(codec.name()));
-        } else if (table.RowsCount() == 1) {
-            // A loop rather than ranges over iota: clang 14 with libstdc++ 12 rejects those.
-            for (std::int32_t c = 0; c < table.ColumnsCount(); ++c) {
-                if (table.cellView(c, 0).contains(u'\n')) {
-                    result.hint =
-                        QStringLiteral("its lines end with LF alone; the import expects CR LF");
-                    break;
-                }
-            }
+    const QString text = encoding == ImportEncoding::Detect
+                             ? decodeTextFileDetectingUtf8(read.bytes, codec)
+                             : decodeTextFile(read.bytes, codec);
+    // No text file holds a NUL byte (a UTF-16 file without its mark is no text to us either).
+    const bool notText = read.bytes.contains('\0');
+    read.bytes = QByteArray();  // a large file's bytes need not stay beside its text
+    ImportResult result = importQueriesFromText(text, store, clock);
+    if (result.lines.isEmpty()) {
+        if (notText) {
+            result.hint = ImportResult::Hint::NotText;
+        } else if (text.contains(u'\n') && !text.contains(u"\r\n")) {
+            result.hint = ImportResult::Hint::LfLineEnds;
         }
     }
     return result;
 }
 
-QString importProblem(const ImportResult& result) {
+QString importProblem(const ImportResult& result, UiLanguage language) {
     QString why;
     switch (result.status) {
         case ImportStatus::FileFailed:
             return result.error ? result.error->message()
                                 : QStringLiteral("the file cannot be read");
         case ImportStatus::NotTable:
-            why = QStringLiteral("it holds no table of \";\"-separated cells in CR LF rows");
+            why = GetMessageText(Msg::ImportNoTable, language);
             break;
         case ImportStatus::NoUrlColumn:
-            why = QStringLiteral("no header cell is exactly \"%1\"").arg(importUrlHeader());
+            why = messageText(Msg::ImportNoUrlColumn, language, {importUrlHeader()});
             break;
         case ImportStatus::Imported:
             if (!result.lines.isEmpty()) {
                 return {};
             }
-            why = QStringLiteral("it holds no query row below the header");
+            why = GetMessageText(Msg::ImportNoQuery, language);
             break;
     }
-    if (!result.hint.isEmpty()) {
-        why += QStringLiteral(" (%1)").arg(result.hint);
+    switch (result.hint) {
+        case ImportResult::Hint::None:
+            break;
+        case ImportResult::Hint::LfLineEnds:
+            why += QStringLiteral(" (%1)").arg(GetMessageText(Msg::ImportLfLineEnds, language));
+            break;
+        case ImportResult::Hint::NotText:
+            why += QStringLiteral(" (%1)").arg(GetMessageText(Msg::ImportNotText, language));
+            break;
     }
     return why;
 }

@@ -73,6 +73,10 @@ TfrmMainForm::TfrmMainForm(Environment env, QWidget* parent)
     vdtList = new ClusterTreeView(ui->treeSlot);
     vdtList->setObjectName(QStringLiteral("vdtList"));
     ui->treeSlotLayout->addWidget(vdtList);
+    // The tree is made here, not in the form: its place in the tab order is between the two
+    // buttons of the panes.
+    setTabOrder(ui->Button1, vdtList);
+    setTabOrder(vdtList, ui->Button4);
     vdtList->setClusterModel(&model_);
     model_.setResultStore(&FGlobalList.of(treeRegion_));
 
@@ -117,6 +121,7 @@ TfrmMainForm::TfrmMainForm(Environment env, QWidget* parent)
             &TfrmMainForm::BuildClusterTree);
     setUpProjects();
 
+    keepEveryControlWhole();
     resize(897, 597);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
@@ -209,6 +214,19 @@ void TfrmMainForm::FormDestroy() {
     }
 }
 
+void TfrmMainForm::keepEveryControlWhole() {
+    // The form's minimum is a floor for its design font; the texts of either language and the
+    // system's font may need more. Each pane gets half the width until the splitter is moved,
+    // so the window must give each half the wider pane's minimum.
+    const QSize layout = centralWidget()->minimumSizeHint();
+    const int pane =
+        std::max(ui->Panel2->minimumSizeHint().width(), ui->Panel3->minimumSizeHint().width());
+    const QMargins m = ui->mainLayout->contentsMargins();
+    const int width = std::max({minimumWidth(), layout.width(),
+                                2 * pane + ui->Splitter1->handleWidth() + m.left() + m.right()});
+    setMinimumSize(width, std::max(minimumHeight(), layout.height()));
+}
+
 void TfrmMainForm::UpdateQueryCount() {
     const int lines = queryLineCount(ui->Memo1->toPlainText());
     ui->Button1->setEnabled(clusterButtonEnabled(ui->LabeledEdit2->text(), lines));
@@ -262,7 +280,7 @@ void TfrmMainForm::Button1Click() {
     request.regionCode = selectedRegion();
     runRegion_ = request.regionCode.value_or(kDefaultRegion);
     request.hardMethod = ui->RadioButton2->isChecked();
-    request.threshold = ui->cbPorog->currentIndex() + kMinThreshold;
+    request.threshold = threshold();
     controller_->Button1Click(request);
 }
 
@@ -305,11 +323,17 @@ void TfrmMainForm::importAndRun(const QString& file) {
 }
 
 bool TfrmMainForm::importFile(const QString& file) {
-    ui->Memo1->clear();
-    // The imported results serve the region the run after the import asks for.
+    // The imported results serve the region the run after the import asks for. An import that
+    // finds nothing adds nothing to the store; the box and the tree keep the user's work then.
     const ImportResult r = kelvara::ImportCsv(file, store(), env_.platform.clock, codec_);
     if (r.error) {
         Dialogs::error(this, r.error->message());
+        return false;
+    }
+    if (r.lines.isEmpty()) {
+        const UiLanguage lang = env_.platform.language;
+        Dialogs::error(this, messageText(Msg::ImportNothing, lang,
+                                         {QDir::toNativeSeparators(file), importProblem(r, lang)}));
         return false;
     }
     ui->Memo1->setPlainText(r.lines.join(u'\n'));
@@ -355,6 +379,16 @@ bool TfrmMainForm::hardMethod() const {
 void TfrmMainForm::chooseHardMethod() {
     ui->RadioButton2->setChecked(true);
     RadioButton2Click();
+}
+int TfrmMainForm::threshold() const {
+    return ui->cbPorog->currentIndex() + kMinThreshold;
+}
+bool TfrmMainForm::chooseThreshold(int value) {
+    if (value < kMinThreshold || value >= kMinThreshold + ui->cbPorog->count()) {
+        return false;
+    }
+    ui->cbPorog->setCurrentIndex(value - kMinThreshold);
+    return true;
 }
 bool TfrmMainForm::selectRegion(int code) {
     const qsizetype i = findRegion(regions_, code);

@@ -87,6 +87,7 @@ protected:
 
 private:
     void FormCreate();
+    void keepEveryControlWhole();  // the window's minimum size
     void UpdateQueryCount();
     void RadioButton1Click();
     void RadioButton2Click();
@@ -94,7 +95,7 @@ private:
     void FormResize();
     void BitBtn1Click();
     void BitBtn2Click();
-    bool ImportCsv();  // false when the file could not be read
+    bool ImportCsv();  // false when the file could not be read or held no query
     bool importFile(const QString& file);
     void Button4Click();
     void vdtListNodeClick(const QModelIndex& node, int level);
@@ -118,6 +119,8 @@ private:
     void setServiceUrl(const QString& url) override;
     bool hardMethod() const override;
     void chooseHardMethod() override;
+    int threshold() const override;
+    bool chooseThreshold(int value) override;
     bool selectRegion(int code) override;
     std::optional<int> selectedRegion() const override;
 

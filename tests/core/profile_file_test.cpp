@@ -48,10 +48,18 @@ TEST(ProfileFile, WritingKeepsEverythingElse) {
     ini.writeString(u"CONFIG", u"YandexURL", u"http://яндекс/?a"_qs);
     ini.writeString(u"New", u"k", u"v"_qs);
     ASSERT_FALSE(ini.flush());
+    // In UTF-8 with a mark whatever the code page, so that it reads the same under any other.
     EXPECT_EQ(dir.read(u"s.ini"_qs),
-              QByteArray("[A]\r\nx=1\r\n\r\n[Config]\r\nRegion=213\r\nkeep=me\r\nYandexURL=http://"
-                         "\xFF\xED\xE4\xE5\xEA\xF1/?a\r\n\r\n"
-                         "[B]\r\ny=2\r\n[New]\r\nk=v\r\n"));
+              QByteArray("\xEF\xBB\xBF[A]\r\nx=1\r\n\r\n[Config]\r\nRegion=213\r\nkeep=me\r\n"
+                         "YandexURL=http://\xD1\x8F\xD0\xBD\xD0\xB4\xD0\xB5\xD0\xBA\xD1\x81/"
+                         "?a\r\n\r\n[B]\r\ny=2\r\n[New]\r\nk=v\r\n"));
+    ProfileFile elsewhere(path, AnsiCodec("windows-1252"));
+    ASSERT_FALSE(elsewhere.load());
+    EXPECT_EQ(elsewhere.readString(u"CONFIG", u"YandexURL"), u"http://яндекс/?a"_qs);
+    // It holds the service key: its owner's alone.
+    const QFileDevice::Permissions user =
+        QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser;
+    EXPECT_EQ(QFile::permissions(path) & ~user, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
 TEST(ProfileFile, MissingFileReadsAsDefaultsAndIsCreatedOnWrite) {
@@ -61,5 +69,5 @@ TEST(ProfileFile, MissingFileReadsAsDefaultsAndIsCreatedOnWrite) {
     EXPECT_EQ(ini.readInteger(u"CONFIG", u"HardMode", 0), 0);
     ini.writeString(u"CONFIG", u"HardMode", u"0"_qs);
     ASSERT_FALSE(ini.flush());
-    EXPECT_EQ(dir.read(u"settings.ini"_qs), QByteArray("[CONFIG]\r\nHardMode=0\r\n"));
+    EXPECT_EQ(dir.read(u"settings.ini"_qs), QByteArray("\xEF\xBB\xBF[CONFIG]\r\nHardMode=0\r\n"));
 }

@@ -12,7 +12,7 @@ namespace {
 struct FakeControls : SettingsControls {
     QString url;
     bool hard = false;
-    int threshold = 3;
+    int chosenThreshold = 3;
     std::vector<int> regionCodes;
     std::optional<int> selected;
 
@@ -21,7 +21,15 @@ struct FakeControls : SettingsControls {
     bool hardMethod() const override { return hard; }
     void chooseHardMethod() override {
         hard = true;
-        threshold = 4;
+        chosenThreshold = 4;
+    }
+    int threshold() const override { return chosenThreshold; }
+    bool chooseThreshold(int value) override {
+        if (value < 1 || value > 10) {
+            return false;
+        }
+        chosenThreshold = value;
+        return true;
     }
     bool selectRegion(int code) override {
         for (size_t i = 0; i < regionCodes.size(); ++i) {
@@ -52,7 +60,7 @@ TEST(Settings, DefaultsWithoutAFile) {
     LoadSettings(profile({}), c);
     EXPECT_EQ(c.url, QString());
     EXPECT_FALSE(c.hard);
-    EXPECT_EQ(c.threshold, 3);
+    EXPECT_EQ(c.threshold(), 3);
     EXPECT_EQ(c.selected, 1);
 }
 
@@ -68,13 +76,23 @@ TEST(Settings, ValuesAreRestored) {
         {u"[CONFIG]\nHardMode=0\nRegion=2"_qs, false, 3, 2},
         {u"[CONFIG]\nHardMode=yes\nRegion=abc"_qs, false, 3, 1},  // not integers: defaults
         {u"[CONFIG]\nHardMode=7\nRegion=999"_qs, true, 4, std::nullopt},
+        // The threshold kept, over the method's default; one out of range or no number leaves
+        // the default.
+        {u"[CONFIG]\nHardMode=1\nThreshold=7"_qs, true, 7, 1},
+        {u"[CONFIG]\nThreshold=1"_qs, false, 1, 1},
+        {u"[CONFIG]\nThreshold=10"_qs, false, 10, 1},
+        {u"[CONFIG]\nHardMode=1\nThreshold=11"_qs, true, 4, 1},
+        {u"[CONFIG]\nThreshold=0"_qs, false, 3, 1},
+        {u"[CONFIG]\nThreshold=-5"_qs, false, 3, 1},
+        {u"[CONFIG]\nThreshold=five"_qs, false, 3, 1},
+        {u"[CONFIG]\nHardMode=1\nThreshold="_qs, true, 4, 1},
     };
     for (const Case& k : cases) {
         FakeControls c;
         c.regionCodes = {225, 213, 2};
         LoadSettings(profile(k.text), c);
         EXPECT_EQ(c.hard, k.hard) << k.text.toStdString();
-        EXPECT_EQ(c.threshold, k.threshold) << k.text.toStdString();
+        EXPECT_EQ(c.threshold(), k.threshold) << k.text.toStdString();
         EXPECT_EQ(c.selected, k.selected) << k.text.toStdString();
     }
 }
@@ -83,8 +101,9 @@ TEST(Settings, SavedAsWrittenWith213WhenNoRegionIsSelected) {
     FakeControls c;
     c.url = u" http://s/?key=1 "_qs;
     c.hard = true;
+    c.chosenThreshold = 6;
     ProfileFile p = profile({});
     SaveSettings(p, c);
     EXPECT_EQ(p.lines(), (QStringList{u"[CONFIG]"_qs, u"YandexURL= http://s/?key=1 "_qs,
-                                      u"HardMode=1"_qs, u"Region=213"_qs}));
+                                      u"HardMode=1"_qs, u"Threshold=6"_qs, u"Region=213"_qs}));
 }

@@ -46,6 +46,37 @@ TEST(TextFile, ByteOrderMarksAndTheCodePage) {
     EXPECT_EQ(decodeTextFile(QByteArray("\xFE\xFF\xDC\x00\x00\x62", 6), cp1251), u"\uFFFDb"_qs);
 }
 
+// A file of another program: a mark decides; without one, valid UTF-8 that is not plain ASCII is
+// UTF-8 (a spreadsheet's export), anything else the code page.
+TEST(TextFile, UnmarkedUtf8IsRecognised) {
+    const AnsiCodec cp1251("windows-1251");
+    const QString word = u"Кофе"_qs;
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        QString text;
+    } cases[] = {
+        {"UTF-8", word.toUtf8(), word},
+        {"UTF-8 with a mark", "\xEF\xBB\xBF" + word.toUtf8(), word},
+        {"the code page", "\xCA\xEE\xF4\xE5", word},
+        {"ASCII", "plain;text\r\n", u"plain;text\r\n"_qs},
+        {"empty", "", QString()},
+        // Looks like UTF-8 until the last character, which is cut off: not UTF-8.
+        {"cut UTF-8", word.toUtf8().chopped(1), cp1251.decode(word.toUtf8().chopped(1))},
+        // An overlong form of "/" and an encoded surrogate are no UTF-8 either.
+        {"overlong", "a\xC0\xAF", cp1251.decode("a\xC0\xAF")},
+        {"surrogate", "\xED\xA0\x80", cp1251.decode("\xED\xA0\x80")},
+        // Code-page text whose bytes happen to pair up as UTF-8 ("Рё" is "и" in UTF-8) is
+        // taken as UTF-8: the price of not asking.
+        {"code page that is UTF-8", "\xD0\xB8", u"и"_qs},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(decodeTextFileDetectingUtf8(c.bytes, cp1251), c.text) << c.name;
+    }
+    EXPECT_FALSE(isNonAsciiUtf8("ascii only"));
+    EXPECT_TRUE(isNonAsciiUtf8(word.toUtf8()));
+}
+
 TEST(TextFile, UnrepresentableCharactersBecomeQuestionMarks) {
     const AnsiCodec cp1251("windows-1251");
     bool lossless = true;
@@ -54,6 +85,26 @@ TEST(TextFile, UnrepresentableCharactersBecomeQuestionMarks) {
     EXPECT_EQ(cp1251.encode(u"\x1A中", &lossless), QByteArray("\x1A?"));
     EXPECT_EQ(cp1251.encode(u"кофе", &lossless), QByteArray("\xEA\xEE\xF4\xE5"));
     EXPECT_TRUE(lossless);
+}
+
+// The program's own files: UTF-8 with a mark; a file that may hold a key is readable by its owner
+// alone, also when an older version had left it readable by everyone.
+TEST(TextFile, OwnFilesAreUtf8AndKeyFilesPrivate) {
+    test::TempDir dir;
+    const QString shared = dir.path(u"shared.txt"_qs);
+    ASSERT_FALSE(writeUtf8Text(shared, u"кофе\r\n"));
+    EXPECT_EQ(dir.read(u"shared.txt"_qs), QByteArray("\xEF\xBB\xBF") + u"кофе\r\n"_qs.toUtf8());
+
+    const QString key = dir.write(u"key.ini"_qs, "old");
+    ASSERT_TRUE(QFile::setPermissions(key, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                               QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    ASSERT_FALSE(writeUtf8Text(key, u"key=1\r\n", FileAccess::OwnerOnly));
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(key).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_FALSE(writeUtf8Text(dir.path(u"new.ini"_qs), u"", FileAccess::OwnerOnly));
+    ASSERT_EQ(::stat(QFile::encodeName(dir.path(u"new.ini"_qs)).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST(TextFile, WritesCrLfInTheCodePageOrUtf8WhenItMust) {

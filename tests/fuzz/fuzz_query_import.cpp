@@ -1,12 +1,17 @@
-// The query import over a CSV file of another tool, read in the code page.
+// The query import over a CSV file of another tool.
 //
-// Properties: the query lines are the rows with a first cell, in order; every block reaches the
-// store, and the store ends exactly as adding the blocks one by one in file order would leave it
-// (the bulk merge of large files included); the counts add up; entries the store held stay.
+// Properties: the bytes read as UTF-8 exactly when they carry its mark, or when they are valid
+// UTF-8 that is not plain ASCII, else as the code page (or the UTF-16 their mark names); the cell
+// delimiter is "," exactly when the header row holds no ";" and a comma-separated cell of it is
+// the URL header; the query lines are the rows with a first cell, in order; every block reaches
+// the store, and the store ends exactly as adding the blocks one by one in file order would leave
+// it (the bulk merge of large files included); the counts add up; entries the store held stay.
 
 #include "fuzz_common.h"
 
 #include "table/query_import.h"
+
+#include <algorithm>
 
 using namespace kelvara;
 using kelvara::fuzz::russian;
@@ -36,6 +41,29 @@ QByteArray describe(const ResultStore& store) {
     return out;
 }
 
+// The cell delimiter by the header row, as a person would read it.
+QString delimiterOf(const QString& text) {
+    const QStringList rows = text.split(u"\r\n"_qs, Qt::SkipEmptyParts);
+    if (rows.isEmpty() || rows[0].contains(u';')) {
+        return u";"_qs;
+    }
+    const QStringList cells = rows[0].split(u',');
+    for (QString cell : cells) {
+        if (cell.size() >= 2) {  // a quoted cell loses its quotes, as every cell of the table
+            if (cell.startsWith(u'"')) {
+                cell.remove(0, 1);
+            }
+            if (cell.endsWith(u'"')) {
+                cell.chop(1);
+            }
+        }
+        if (cells.size() > 1 && cell == importUrlHeader()) {
+            return u","_qs;
+        }
+    }
+    return u";"_qs;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -44,13 +72,25 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
-    const QString text = fuzz::cp1251().decode(fuzz::bytesOf(data, size));
+    const QByteArray bytes = fuzz::bytesOf(data, size).toByteArray();
+    const QString text = decodeTextFileDetectingUtf8(bytes, fuzz::cp1251());
+    const bool marked = bytes.startsWith("\xEF\xBB\xBF") || bytes.startsWith("\xFF\xFE") ||
+                        bytes.startsWith("\xFE\xFF");
+    const bool utf8 = !marked && QString::fromUtf8(bytes).toUtf8() == bytes &&
+                      std::any_of(bytes.begin(), bytes.end(), [](char c) { return c & 0x80; });
+    FUZZ_CHECK(text == (marked ? decodeTextFile(bytes, fuzz::cp1251())
+                        : utf8 ? QString::fromUtf8(bytes)
+                               : fuzz::cp1251().decode(bytes)),
+               fuzz::shown(text));
+
     ResultStore store = heldBefore();
     const qsizetype heldCount = store.size();
     const ImportResult result = importQueriesFromText(text, store, [] { return kImportStamp; });
 
+    const QString delimiter = delimiterOf(text);
+    FUZZ_CHECK(importCellDelimiter(text) == delimiter, fuzz::shown(text.left(200)));
     TTableString table;
-    table.SetCellDelimeter(u";"_qs);
+    table.SetCellDelimeter(delimiter);
     table.SetRowDelimeter(u"\r\n"_qs);
     table.SetText(text);
 

@@ -1,8 +1,9 @@
 // settings.ini, a file users edit by hand.
 //
 // Properties: the settings read are what readString/readInteger give; an integer is read as the
-// number it spells; writing the three keys and reading them back gives the written values and
-// leaves every other key of the file as it was; the written lines load again as the same lines.
+// number it spells; a kept threshold the box offers is restored, any other leaves the method's
+// default; writing the four keys and reading them back gives the written values and leaves every
+// other key of the file as it was; the written lines load again as the same lines.
 
 #include "fuzz_common.h"
 
@@ -20,12 +21,24 @@ constexpr char16_t kSection[] = u"CONFIG";
 struct Controls final : SettingsControls {
     QString url;
     bool hard = false;
+    int chosenThreshold = 3;
     std::optional<int> region;
 
     QString serviceUrl() const override { return url; }
     void setServiceUrl(const QString& u) override { url = u; }
     bool hardMethod() const override { return hard; }
-    void chooseHardMethod() override { hard = true; }
+    void chooseHardMethod() override {
+        hard = true;
+        chosenThreshold = 4;
+    }
+    int threshold() const override { return chosenThreshold; }
+    bool chooseThreshold(int value) override {
+        if (value < 1 || value > 10) {
+            return false;
+        }
+        chosenThreshold = value;
+        return true;
+    }
     bool selectRegion(int code) override {
         // Like the region box of the main window: only codes of the list are selectable.
         region = code > 0 && code % 3 != 0 ? std::optional<int>(code) : std::nullopt;
@@ -63,7 +76,7 @@ bool isWrittenKey(const Key& k) {
     if (k.section.compare(kSection, Qt::CaseInsensitive) != 0) {
         return false;
     }
-    for (const char16_t* name : {u"YandexURL", u"HardMode", u"Region"}) {
+    for (const char16_t* name : {u"YandexURL", u"HardMode", u"Threshold", u"Region"}) {
         if (k.key.compare(QStringView(name), Qt::CaseInsensitive) == 0) {
             return true;
         }
@@ -97,9 +110,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     const std::optional<QString> hardText = cfg.value(kSection, u"HardMode");
     const int hard = hardText ? parseInteger(*hardText).value_or(0) : 0;
     FUZZ_CHECK(controls.hard == (hard != 0), describe(cfg.lines()));
+    // The threshold kept when it is one the box offers, else the method's default.
+    const std::optional<QString> thresholdText = cfg.value(kSection, u"Threshold");
+    const std::optional<int> kept = thresholdText ? parseInteger(*thresholdText) : std::nullopt;
+    FUZZ_CHECK(controls.threshold() == (kept && *kept >= 1 && *kept <= 10 ? *kept
+                                        : hard != 0                       ? 4
+                                                                          : 3),
+               describe(cfg.lines()));
 
     // A number read is the number spelled: decimal text of it reads the same.
-    for (const char16_t* key : {u"HardMode", u"Region"}) {
+    for (const char16_t* key : {u"HardMode", u"Threshold", u"Region"}) {
         if (const std::optional<QString> v = cfg.value(kSection, key)) {
             if (const std::optional<int> n = parseInteger(*v)) {
                 FUZZ_CHECK(cfg.readInteger(kSection, key, 17) == *n, fuzz::shown(*v));
@@ -122,6 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     }
     controls.url = url;
     controls.hard = !controls.hard;
+    controls.chosenThreshold = int(size % 10) + 1;
     controls.region = size % 5 == 0 ? std::nullopt : std::optional<int>(int(size % 100'000) + 1);
 
     const QStringList before = cfg.lines();
@@ -140,6 +161,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
                describe(cfg.lines()));
     FUZZ_CHECK(cfg.readInteger(kSection, u"Region", -1) == controls.region.value_or(kDefaultRegion),
                describe(cfg.lines()));
+    FUZZ_CHECK(cfg.readInteger(kSection, u"Threshold", -1) == controls.chosenThreshold,
+               describe(cfg.lines()));
     for (size_t i = 0; i < otherKeys.size(); ++i) {
         if (!isWrittenKey(otherKeys[i])) {
             FUZZ_CHECK(cfg.value(otherKeys[i].section, otherKeys[i].key) == otherValues[i],
@@ -148,7 +171,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
                            describe(cfg.lines()));
         }
     }
-    FUZZ_CHECK(cfg.lines().size() <= before.size() + 4, describe(cfg.lines()));
+    FUZZ_CHECK(cfg.lines().size() <= before.size() + 5, describe(cfg.lines()));
 
     // The file as flush() writes it (each line and CR LF) loads as the same lines and settings.
     QString written;
@@ -161,6 +184,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     FUZZ_CHECK(reread.lines() == cfg.lines(), describe(reread.lines()));
     Controls loaded;
     LoadSettings(reread, loaded);
-    FUZZ_CHECK(loaded.url == url && loaded.hard == controls.hard, fuzz::shown(loaded.url));
+    FUZZ_CHECK(loaded.url == url && loaded.hard == controls.hard &&
+                   loaded.threshold() == controls.chosenThreshold,
+               fuzz::shown(loaded.url));
     return 0;
 }

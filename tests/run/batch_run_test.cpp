@@ -109,7 +109,8 @@ TEST(BatchRun, ImportClusterAndExportAsTheWindowDoes) {
         EXPECT_TRUE(io.out.isEmpty());
         // The imported results reach the cache.
         ResultStore cached;
-        loadCacheText(cached, AnsiCodec(kCp1251).decode(dir.read(u"cache.txt"_qs)), CurrentStamp());
+        loadCacheText(cached, decodeTextFile(dir.read(u"cache.txt"_qs), AnsiCodec(kCp1251)),
+                      CurrentStamp());
         EXPECT_EQ(cached.size(), 10);
     }
 }
@@ -172,6 +173,79 @@ TEST(BatchRun, StandardOutputGetsTheSameBytes) {
               beSuccess);
     EXPECT_EQ(io.out, windowExport(csv, false, 3));
     EXPECT_FALSE(QFile::exists(dir.path(u"cache.txt"_qs)));
+}
+
+// A UTF-8 file (a spreadsheet's export) reads right without --codepage; a named code page reads
+// unmarked bytes as before.
+TEST(BatchRun, InputInUtf8UnlessACodePageIsNamed) {
+    test::TempDir dir;
+    const QByteArray utf8 = AnsiCodec(kCp1251).decode(topicalImport()).toUtf8();
+    const QString csv = dir.write(u"in.csv"_qs, utf8);
+    const QString queries = dir.write(u"q.txt"_qs, u"окна пвх\r\nпогода\r\n"_qs.toUtf8());
+    Captured stored;  // the import's results, as read without a code page named
+    ASSERT_EQ(batchMain({u"--import"_qs, csv, u"--output"_qs, dir.path(u"stored.csv"_qs)},
+                        testDefaults(dir), stored.env()),
+              beSuccess);
+    for (const bool named : {false, true}) {
+        Captured io;
+        const QStringList codepage =
+            named ? QStringList{u"--codepage"_qs, u"windows-1251"_qs} : QStringList{};
+        ASSERT_EQ(
+            batchMain(QStringList{u"--import"_qs, csv, u"--output"_qs, u"-"_qs, u"--no-cache"_qs} +
+                          codepage,
+                      testDefaults(dir), io.env()),
+            beSuccess);
+        const QString text = AnsiCodec(kCp1251).decode(io.out);
+        EXPECT_EQ(text.contains(u"окна пвх (4);пластиковые окна;4\r\n"_qs), !named)
+            << text.toStdString();
+        // The queries file follows the same rule; its queries are stored by now.
+        Captured q;
+        const int code = batchMain(
+            QStringList{u"--queries"_qs, queries, u"--output"_qs, dir.path(u"q.csv"_qs)} + codepage,
+            testDefaults(dir), q.env());
+        // Read right, both have a stored result; read as the code page, neither has.
+        EXPECT_EQ(code, named ? beRunFailed : beSuccess) << q.err.join(u'\n').toStdString();
+    }
+}
+
+// On a terminal a person reads the output: a summary in UTF-8 instead of the CSV, unless
+// --output or --codepage asks for the CSV.
+TEST(BatchRun, ATerminalGetsASummary) {
+    test::TempDir dir;
+    const QString csv = dir.write(u"in.csv"_qs, topicalImport());
+    const struct {
+        bool terminal;
+        QStringList args;
+        bool summary;
+    } cases[] = {
+        {true, {}, true},
+        {true, {u"--lang"_qs, u"en"_qs}, true},
+        {true, {u"--output"_qs, u"-"_qs}, false},
+        {true, {u"--codepage"_qs, u"windows-1251"_qs}, false},
+        {false, {}, false},
+    };
+    for (const auto& c : cases) {
+        Captured io;
+        BatchEnvironment env = io.env();
+        env.outputIsTerminal = c.terminal;
+        ASSERT_EQ(batchMain(QStringList{u"--import"_qs, csv, u"--no-cache"_qs} + c.args,
+                            testDefaults(dir), env),
+                  beSuccess);
+        const QString said = QString::fromUtf8(io.out);
+        if (!c.summary) {
+            EXPECT_EQ(io.out, windowExport(csv, false, 3)) << c.args.join(u' ').toStdString();
+            continue;
+        }
+        const bool en = c.args.contains(u"en"_qs);
+        EXPECT_EQ(said.section(u'\n', 0, 0),
+                  en ? u"Clusters: 2, queries: 10, left alone: 2"_qs
+                     : u"Кластеров: 2, запросов: 10, вне кластеров: 2"_qs);
+        EXPECT_TRUE(
+            said.contains(en ? u"  окна пвх — queries: 4\n"_qs : u"  окна пвх — запросов: 4\n"_qs))
+            << said.toStdString();
+        EXPECT_TRUE(said.contains(u"--output"_qs));
+        EXPECT_FALSE(said.contains(u"URL [Yandex]"_qs) || said.contains(u"Группа;Запрос"_qs));
+    }
 }
 
 TEST(BatchRun, QueriesFromTheCacheInQueryOrder) {
@@ -242,7 +316,7 @@ TEST(BatchRun, AMissingResultWithoutAServiceFailsAndTheCacheIsStillSaved) {
     EXPECT_TRUE(io.out.isEmpty());
     // Saved: the expired line is gone, the fresh one stays, now marked with its region (a file
     // of an older version holds the results of region 213 when no settings say otherwise).
-    EXPECT_EQ(QString::fromLatin1(dir.read(u"cache.txt"_qs)), u"#region 213\r\n"_qs + fresh);
+    EXPECT_EQ(dir.read(u"cache.txt"_qs), "\xEF\xBB\xBF" + (u"#region 213\r\n"_qs + fresh).toUtf8());
 }
 
 // The fetch plugs in through BatchEnvironment::fetch; what it fetched before failing is kept.
@@ -338,7 +412,7 @@ TEST(BatchRun, TheSearchWorkerFetchesWhatIsMissing) {
     EXPECT_TRUE(transport->requests()[0].url.contains("&lr=213"));
     // What was answered before the error is in the cache.
     ResultStore cached;
-    loadCacheText(cached, AnsiCodec(kCp1251).decode(dir.read(u"cache.txt"_qs)), now);
+    loadCacheText(cached, decodeTextFile(dir.read(u"cache.txt"_qs), AnsiCodec(kCp1251)), now);
     ASSERT_TRUE(findEntry(cached, u"asked"));
     EXPECT_EQ(findEntry(cached, u"asked")->Urls.size(), 4);
 
@@ -414,7 +488,8 @@ TEST(BatchRun, FetchesFromTheLoopbackServiceAndCaches) {
         << failed.err.join(u'\n').toStdString();
     EXPECT_TRUE(failed.out.isEmpty());
     ResultStore cached;
-    loadCacheText(cached, AnsiCodec(kCp1251).decode(dir.read(u"cache.txt"_qs)), CurrentStamp());
+    loadCacheText(cached, decodeTextFile(dir.read(u"cache.txt"_qs), AnsiCodec(kCp1251)),
+                  CurrentStamp());
     EXPECT_TRUE(findEntry(cached, u"gamma one"));
     EXPECT_TRUE(findEntry(cached, u"beta two"));
     EXPECT_FALSE(findEntry(cached, u"broken"));
@@ -431,10 +506,11 @@ TEST(BatchRun, BadInputFilesExitTwoNamingTheFile) {
         {"empty.csv", "", u"no table"},
         {"lone.csv", "just one value", u"no table"},
         {"no-url.csv", "Query;URL\r\nq;\r\n;http://a.ru/\r\n", u"URL [Yandex]"},
-        {"bom.csv", "\xEF\xBB\xBFURL [Yandex];Query\r\n;http://a.ru/\r\n", u"byte-order mark"},
+        {"comma.csv", "Query,URL\r\nq,\r\n,http://a.ru/\r\n", u"URL [Yandex]"},
+        {"bom.csv", "\xEF\xBB\xBFQuery;URL [Yandex]\r\n;http://a.ru/\r\n", u"no query row"},
         {"lf.csv", "Query;URL [Yandex]\nq;\n;http://a.ru/\n", u"LF"},
         {"header.csv", "Query;URL [Yandex]\r\n;http://a.ru/\r\n", u"no query row"},
-        {"nul.csv", QByteArray("\0\0\0;\0\r\n\0", 8), u"URL [Yandex]"},
+        {"nul.csv", QByteArray("\0\0\0;\0\r\n\0", 8), u"not a text file"},
     };
     for (const Case& c : cases) {
         const QString path = dir.write(QString::fromLatin1(c.name), c.bytes);

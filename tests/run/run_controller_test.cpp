@@ -228,7 +228,7 @@ struct SavingRun : TestRun {
     SavingRun() { controller->setCacheSaver(&saver); }
     QString saved() {
         saver.wait();
-        return AnsiCodec("windows-1251").decode(dir.read(u"cache.txt"_qs));
+        return decodeTextFile(dir.read(u"cache.txt"_qs), AnsiCodec("windows-1251"));
     }
 };
 
@@ -263,7 +263,8 @@ TEST(RunController, ALongFetchSavesAsItGoes) {
         }
         // The answers of a and b are on disk while this request is still open.
         for (int i = 0; i < 1000 && !seenOnDisk; ++i) {
-            const QString text = AnsiCodec("windows-1251").decode(r.dir.read(u"cache.txt"_qs));
+            const QString text =
+                decodeTextFile(r.dir.read(u"cache.txt"_qs), AnsiCodec("windows-1251"));
             seenOnDisk = text.contains(u";a;"_qs) && text.contains(u";b;"_qs);
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }

@@ -84,28 +84,50 @@ TEST(Cache, SaveAndLoadAgainGiveTheSameStore) {
     loadCacheText(store, text, kNow, kRu);
     const AnsiCodec cp1251("windows-1251");
     ASSERT_FALSE(SaveCache(store, dir.path(u"cache.txt"_qs), cp1251));
+    // UTF-8 with a mark, whatever the code page.
     EXPECT_EQ(dir.read(u"cache.txt"_qs),
-              (QString::number(kNow) + u";a query\r\n"_qs + QString::number(kNow) +
-               u";b query;http://a/;http://b/\r\n"_qs)
-                  .toLatin1());
+              QByteArray("\xEF\xBB\xBF") +
+                  (QString::number(kNow) + u";a query\r\n"_qs + QString::number(kNow) +
+                   u";b query;http://a/;http://b/\r\n"_qs)
+                      .toLatin1());
     ResultStore again(ruOrder());
     ASSERT_FALSE(LoadCache(again, dir.path(u"cache.txt"_qs), kNow, cp1251, kRu));
     EXPECT_EQ(dump(again), dump(store));
 
-    // The same file in UTF-8 with a mark reads the same.
-    dir.write(u"utf8.txt"_qs, QByteArray("\xEF\xBB\xBF") + dir.read(u"cache.txt"_qs));
-    ResultStore fromUtf8(ruOrder());
-    ASSERT_FALSE(LoadCache(fromUtf8, dir.path(u"utf8.txt"_qs), kNow, cp1251, kRu));
-    EXPECT_EQ(dump(fromUtf8), dump(store));
+    // The same file without the mark (an older version's, in the code page) reads the same.
+    dir.write(u"ansi.txt"_qs, dir.read(u"cache.txt"_qs).sliced(3));
+    ResultStore fromAnsi(ruOrder());
+    ASSERT_FALSE(LoadCache(fromAnsi, dir.path(u"ansi.txt"_qs), kNow, cp1251, kRu));
+    EXPECT_EQ(dump(fromAnsi), dump(store));
 
     ResultStore empty(ruOrder());
     ASSERT_FALSE(SaveCache(empty, dir.path(u"empty.txt"_qs), cp1251));
     EXPECT_TRUE(QFileInfo::exists(dir.path(u"empty.txt"_qs)));
-    EXPECT_EQ(dir.read(u"empty.txt"_qs), QByteArray());
+    EXPECT_EQ(dir.read(u"empty.txt"_qs), QByteArray("\xEF\xBB\xBF"));
+}
+
+// A cache written under a Russian locale used to be read under an English one as windows-1252:
+// every Cyrillic query came back as another query, was written back garbled and asked again.
+TEST(Cache, AFileWrittenUnderOneCodePageReadsTheSameUnderAnother) {
+    test::TempDir dir;
+    const QString text = QString::number(kNow) + u";купить кофе;http://кофе.рф/\r\n"_qs +
+                         QString::number(kNow) + u";café crème;http://a/\r\n"_qs;
+    const AnsiCodec cp1251("windows-1251"), cp1252("windows-1252");
+    ResultStore written(ruOrder());
+    loadCacheText(written, text, kNow, kRu);
+    ASSERT_FALSE(SaveCache(written, dir.path(u"cache.txt"_qs), cp1251));
+    ResultStore read(ruOrder());
+    ASSERT_FALSE(LoadCache(read, dir.path(u"cache.txt"_qs), kNow, cp1252, kRu));
+    EXPECT_EQ(dump(read), dump(written));
+    // And back: saved under the other code page, read under the first.
+    ASSERT_FALSE(SaveCache(read, dir.path(u"cache.txt"_qs), cp1252));
+    ResultStore back(ruOrder());
+    ASSERT_FALSE(LoadCache(back, dir.path(u"cache.txt"_qs), kNow, cp1251, kRu));
+    EXPECT_EQ(dump(back), dump(written));
 }
 
 // Entries the format cannot carry are left out rather than written as a different entry; text
-// outside the code page switches the whole file to UTF-8, so nothing turns into "?".
+// outside the code page is written as it is (the file is UTF-8), so nothing turns into "?".
 TEST(Cache, NothingIsWrittenCorrupted) {
     test::TempDir dir;
     ResultStore store(ruOrder());
@@ -125,7 +147,6 @@ TEST(Cache, NothingIsWrittenCorrupted) {
     ASSERT_FALSE(SaveCache(store, dir.path(u"cache.txt"_qs), cp1251, &report));
     EXPECT_EQ(report.written, 1);
     EXPECT_EQ(report.skipped, 3);
-    EXPECT_TRUE(report.utf8);
     ResultStore again(ruOrder());
     ASSERT_FALSE(LoadCache(again, dir.path(u"cache.txt"_qs), kNow, cp1251, kRu));
     ASSERT_EQ(again.size(), 1);

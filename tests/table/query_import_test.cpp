@@ -199,6 +199,72 @@ TEST(QueryImport, FromAFile) {
     EXPECT_EQ(urlsOf(other, o.lines[0]), QStringList{u"http://a.ru/"_qs});
 }
 
+// Today's spreadsheets save UTF-8, with or without a mark, and some save commas: the import reads
+// all of them as the user sees them. A code page the user named still rules unmarked bytes.
+TEST(QueryImport, EncodingsAndCommas) {
+    test::TempDir dir;
+    const QString text =
+        u"Запрос;URL [Yandex]\r\nкупить кофе\r\n;http://кофе.рф/\r\n"
+        u"чай\r\n;http://b.ru/\r\n"_qs;
+    QString comma = text;
+    comma.replace(u';', u',');
+    QByteArray utf16("\xFF\xFE");
+    for (const QChar c : text) {
+        utf16 += char(c.unicode() & 0xFF);
+        utf16 += char(c.unicode() >> 8);
+    }
+    const AnsiCodec cp1251("windows-1251");
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        ImportEncoding encoding;
+    } cases[] = {
+        {"UTF-8", text.toUtf8(), ImportEncoding::Detect},
+        {"UTF-8 with a mark", "\xEF\xBB\xBF" + text.toUtf8(), ImportEncoding::Detect},
+        {"UTF-16 with a mark", utf16, ImportEncoding::Detect},
+        {"the code page", cp1251.encode(text), ImportEncoding::Detect},
+        {"commas", comma.toUtf8(), ImportEncoding::Detect},
+        {"commas, quoted header",
+         u"\"Запрос\",\"URL [Yandex]\"\r\n"_qs.toUtf8() +
+             comma.toUtf8().sliced(comma.toUtf8().indexOf("\r\n")),
+         ImportEncoding::Detect},
+        {"named code page", cp1251.encode(text), ImportEncoding::CodePage},
+        {"named code page, marked UTF-8", "\xEF\xBB\xBF" + text.toUtf8(), ImportEncoding::CodePage},
+    };
+    for (const auto& c : cases) {
+        ResultStore store;
+        const QString path = dir.write(u"in.csv"_qs, c.bytes);
+        const ImportResult r = ImportCsv(path, store, TickingClock().clock(), cp1251, c.encoding);
+        EXPECT_EQ(r.lines, (QStringList{u"купить кофе"_qs, u"чай"_qs})) << c.name;
+        EXPECT_EQ(urlsOf(store, u"купить кофе"), QStringList{u"http://кофе.рф/"_qs}) << c.name;
+    }
+    // Unmarked UTF-8 with a code page named: read in that code page, as before.
+    ResultStore store;
+    const QString path = dir.write(u"in.csv"_qs, text.toUtf8());
+    const ImportResult named =
+        ImportCsv(path, store, TickingClock().clock(), cp1251, ImportEncoding::CodePage);
+    EXPECT_EQ(named.lines.value(0), cp1251.decode(u"купить кофе"_qs.toUtf8()));
+}
+
+TEST(QueryImport, CommaOnlyWhenTheHeaderSaysSo) {
+    const struct {
+        QString text;
+        const char16_t* delimiter;
+    } cases[] = {
+        {u"Query,URL [Yandex]\r\nq,\r\n"_qs, u","},
+        {u"\r\n\r\nQuery,\"URL [Yandex]\",x\r\n"_qs, u","},
+        {u"Query;URL [Yandex],x\r\n"_qs, u";"},  // a ";" in the header: ";"
+        {u"Query,URL\r\nq,a\r\n"_qs, u";"},      // no URL header cell among the commas
+        {u"Query,URL [Yandex]x\r\n"_qs, u";"},   // the cell must be exactly the header
+        {u"Query,URL [Yandex]\nq,\n"_qs, u";"},  // LF alone: one row, whose cell is no header
+        {u""_qs, u";"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(importCellDelimiter(c.text), QString::fromUtf16(c.delimiter))
+            << c.text.toStdString();
+    }
+}
+
 TEST(QueryImport, AFileThatCannotBeRead) {
     test::TempDir dir;
     ResultStore store;
@@ -220,12 +286,13 @@ TEST(QueryImport, BadFilesAreExplained) {
         const char16_t* hint;  // part of the explanation
     };
     const Case cases[] = {
-        {"bom.csv", "\xEF\xBB\xBFURL [Yandex];Query\r\nq;\r\n;u\r\n", ImportStatus::NoUrlColumn,
-         u"byte-order mark"},
+        {"empty.csv", "", ImportStatus::NotTable, u"no table"},
+        {"comma.csv", "Query,URL\r\nq,\r\n,http://a.ru/\r\n", ImportStatus::NoUrlColumn,
+         u"\"URL [Yandex]\""},
         {"lf.csv", "Query;URL [Yandex]\nq;\n;http://a.ru/\n", ImportStatus::NoUrlColumn, u"LF"},
         {"header-only.csv", "Query;URL [Yandex]\r\n", ImportStatus::Imported, u"no query row"},
         {"binary.csv", QByteArray("\x00\xff;\x81\x00\r\n\x98;\x00", 10), ImportStatus::NoUrlColumn,
-         u"URL [Yandex]"},
+         u"not a text file"},
     };
     for (const Case& c : cases) {
         ResultStore store;
@@ -234,6 +301,8 @@ TEST(QueryImport, BadFilesAreExplained) {
             ImportCsv(path, store, TickingClock().clock(), AnsiCodec("windows-1251"));
         EXPECT_EQ(r.status, c.status) << c.name;
         EXPECT_TRUE(r.lines.isEmpty()) << c.name;
+        EXPECT_TRUE(store.empty()) << c.name;
+        EXPECT_FALSE(importProblem(r, UiLanguage::Russian).isEmpty()) << c.name;
         EXPECT_TRUE(importProblem(r).contains(QString::fromUtf16(c.hint)))
             << c.name << ": " << importProblem(r).toStdString();
     }

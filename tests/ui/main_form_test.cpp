@@ -136,9 +136,15 @@ TEST_F(MainForm, FirstStartWithEmptyRegionsAndShutDownWritesBothFiles) {
     EXPECT_FALSE(p.child<QPushButton>("Button1")->isEnabled());
     EXPECT_FALSE(p.child<QPushButton>("Button4")->isEnabled());
     p.close();
+    // Both in UTF-8 with a mark; the settings (which hold the key) for the owner's eyes only.
     EXPECT_EQ(p.dir.read(u"settings.ini"_qs),
-              QByteArray("[CONFIG]\r\nYandexURL=\r\nHardMode=0\r\nRegion=213\r\n"));
-    EXPECT_EQ(p.dir.read(u"cache.txt"_qs), QByteArray());
+              QByteArray("\xEF\xBB\xBF[CONFIG]\r\nYandexURL=\r\nHardMode=0\r\nThreshold=3\r\n"
+                         "Region=213\r\n"));
+    EXPECT_EQ(QFile::permissions(p.dir.path(u"settings.ini"_qs)) &
+                  (QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther |
+                   QFileDevice::WriteOther),
+              QFileDevice::Permissions());
+    EXPECT_EQ(p.dir.read(u"cache.txt"_qs), QByteArray("\xEF\xBB\xBF"));
 }
 
 TEST_F(MainForm, ControlsFollowTheRules) {
@@ -182,7 +188,7 @@ TEST_F(MainForm, ControlsFollowTheRules) {
     const int wider = p.child<QWidget>("Panel1")->width() - 6;
     EXPECT_NEAR(splitter->sizes().value(0), wider / 3.0, 1.0);
     p.close();
-    EXPECT_TRUE(p.dir.read(u"settings.ini"_qs).contains("HardMode=1\r\nRegion=2"));
+    EXPECT_TRUE(p.dir.read(u"settings.ini"_qs).contains("HardMode=1\r\nRegion=2\r\nThreshold=4"));
 }
 
 TEST_F(MainForm, AllFreshRunAsksNothingAndFillsTheTree) {
@@ -603,4 +609,188 @@ TEST_F(MainForm, ARunThatReplacesTheEditedTreeIsUndoneLikeAnEdit) {
     QTest::keyClick(view, Qt::Key_Y, Qt::ControlModifier);
     EXPECT_EQ(dumpTree(p), second);
     EXPECT_FALSE(view->isExpanded(node(p, "[U]")));
+
+// An import that finds nothing says which file and what it lacks, and leaves the user's queries,
+// the store and the tree as they were; no run starts.
+TEST_F(MainForm, AnImportThatFindsNothingKeepsTheWork) {
+    Program p;
+    p.writeCache({{u"кофе"_qs, urls(u"k"_qs, 4)}, {u"кофе цена"_qs, urls(u"k"_qs, 4)}});
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        QString missing;  // what the message says the file lacks
+    } cases[] = {
+        {"empty.csv", "", u"no table"_qs},
+        {"no-header.csv", "Query;URL\r\nq;\r\n;http://a.ru/\r\n", u"\"URL [Yandex]\""_qs},
+        {"comma.csv", "Query,Url\r\nq,\r\n,http://a.ru/\r\n", u"\"URL [Yandex]\""_qs},
+        {"binary.png", QByteArray("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16), u"not a text file"_qs},
+        {"header-only.csv", "Query;URL [Yandex]\r\n", u"no query row"_qs},
+    };
+    ServiceDouble service;
+    p.open();
+    p.run(service.searchUrl(), {u"кофе"_qs, u"кофе цена"_qs});
+    const QString tree = p.tree();
+    ASSERT_EQ(tree, u"кофе(кофе,кофе цена)"_qs);
+    auto* memo = p.child<QPlainTextEdit>("Memo1");
+    memo->setPlainText(u"кофе\nкофе цена\nмоя новая строка"_qs);
+    const qsizetype stored = p.window->store().size();
+    for (const auto& c : cases) {
+        Dialogs::reset();
+        const QString file = p.dir.write(QString::fromLatin1(c.name), c.bytes);
+        Dialogs::setNextFile(file);
+        Dialogs::setNextAnswer(QMessageBox::Ok);
+        QTest::mouseClick(p.child<QPushButton>("BitBtn2"), Qt::LeftButton);
+        ASSERT_EQ(Dialogs::shown().size(), 2u) << c.name;  // the file dialog, then the message
+        const Dialogs::Shown& said = Dialogs::shown()[1];
+        EXPECT_EQ(said.kind, Dialogs::Kind::Error);
+        EXPECT_TRUE(said.text.startsWith(u"Nothing was imported from \""_qs + file + u'"'))
+            << said.text.toStdString();
+        EXPECT_TRUE(said.text.contains(c.missing)) << said.text.toStdString();
+        EXPECT_EQ(memo->toPlainText(), u"кофе\nкофе цена\nмоя новая строка"_qs) << c.name;
+        EXPECT_EQ(p.tree(), tree) << c.name;
+        EXPECT_EQ(p.window->store().size(), stored) << c.name;
+        EXPECT_FALSE(p.window->progressForm()->isVisible());
+    }
+    EXPECT_EQ(service.requestCount(), 0);
+
+    // The same message in Russian for a Russian window.
+    p.close();
+    Dialogs::reset();
+    p.open(UiLanguage::Russian);
+    Dialogs::setNextFile(p.dir.path(u"no-header.csv"_qs));
+    Dialogs::setNextAnswer(QMessageBox::Ok);
+    QTest::mouseClick(p.child<QPushButton>("BitBtn2"), Qt::LeftButton);
+    ASSERT_EQ(Dialogs::shown().size(), 2u);
+    EXPECT_EQ(Dialogs::shown()[1].text,
+              u"Из файла \""_qs + p.dir.path(u"no-header.csv"_qs) +
+                  u"\" ничего не импортировано: ни одна ячейка заголовка не равна "
+                  u"\"URL [Yandex]\"."_qs);
+}
+
+// A spreadsheet's CSV in UTF-8 without a mark, with commas: the queries read as they were typed
+// and are clustered from their imported results without asking the service.
+TEST_F(MainForm, AUtf8ImportReadsRight) {
+    Program p;
+    QString csv = u"Запрос,URL [Yandex]\r\n"_qs;
+    for (const QString& q : {u"купить кофе"_qs, u"кофе купить"_qs}) {
+        csv += q + u",\r\n"_qs;
+        for (const QString& u : urls(u"кофе"_qs, 4)) {
+            csv += u","_qs + u + u"\r\n"_qs;
+        }
+    }
+    csv += u"чай,\r\n,http://чай.рф/\r\n"_qs;
+    const QString file = p.dir.write(u"utf8.csv"_qs, csv.toUtf8());
+    ServiceDouble service;
+    p.open();
+    p.child<QLineEdit>("LabeledEdit2")->setText(service.searchUrl());
+    Dialogs::setNextFile(file);
+    QTest::mouseClick(p.child<QPushButton>("BitBtn2"), Qt::LeftButton);
+    EXPECT_TRUE(Dialogs::shown().size() == 1u);  // the file dialog alone
+    EXPECT_EQ(p.child<QPlainTextEdit>("Memo1")->toPlainText(), u"купить кофе\nкофе купить\nчай"_qs);
+    EXPECT_EQ(p.tree(),
+              u"кофе купить(кофе купить,купить кофе) "_qs + unsortedCaption() + u"(чай)"_qs);
+    EXPECT_EQ(service.requestCount(), 0);
+    // And the cache keeps them readable under any code page.
+    p.close();
+    const QByteArray cache = p.dir.read(u"cache.txt"_qs);
+    EXPECT_TRUE(cache.startsWith("\xEF\xBB\xBF"));
+    EXPECT_TRUE(cache.contains(u";чай;http://чай.рф/\r\n"_qs.toUtf8()));
+}
+
+// The threshold the user chose comes back at the next start; a value the box lacks gives the
+// method's default; choosing a method still sets its default.
+TEST_F(MainForm, TheThresholdIsRestored) {
+    Program p;
+    p.open();
+    QTest::mouseClick(p.child<QRadioButton>("RadioButton2"), Qt::LeftButton);
+    p.child<QComboBox>("cbPorog")->setCurrentIndex(6);
+    p.close();
+    EXPECT_TRUE(p.dir.read(u"settings.ini"_qs).contains("HardMode=1\r\nThreshold=7\r\n"));
+    p.open();
+    EXPECT_TRUE(p.child<QRadioButton>("RadioButton2")->isChecked());
+    EXPECT_EQ(p.child<QComboBox>("cbPorog")->currentText(), u"7"_qs);
+    QTest::mouseClick(p.child<QRadioButton>("RadioButton1"), Qt::LeftButton);
+    EXPECT_EQ(p.child<QComboBox>("cbPorog")->currentText(), u"3"_qs);
+    p.close();
+
+    for (const char* bad : {"Threshold=11", "Threshold=0", "Threshold=abc"}) {
+        p.dir.write(u"settings.ini"_qs, QByteArray("[CONFIG]\r\nHardMode=1\r\n") + bad);
+        p.open();
+        EXPECT_EQ(p.child<QComboBox>("cbPorog")->currentText(), u"4"_qs) << bad;
+        p.close();
+    }
+}
+
+// Tab leaves the query box instead of typing a tab into a query, and the tab order runs through
+// every control of the window.
+TEST_F(MainForm, TabMovesTheFocusThroughEveryControl) {
+    Program p;
+    p.writeCache({{u"a"_qs, urls(u"a"_qs, 3)}});
+    TfrmMainForm& w = p.open();
+    auto* memo = p.child<QPlainTextEdit>("Memo1");
+    // A tree, and both buttons enabled, so that every control can take the focus.
+    p.run(u"http://s/"_qs, {u"a"_qs});
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    memo->setFocus();
+    QTest::keyClick(memo, Qt::Key_Tab);
+    EXPECT_FALSE(memo->toPlainText().contains(u'\t'));
+    EXPECT_NE(w.focusWidget(), memo);
+
+    p.child<QLineEdit>("LabeledEdit2")->setFocus();
+    QStringList order;
+    for (int i = 0; i < 11 && w.focusWidget(); ++i) {
+        order << w.focusWidget()->objectName();
+        QTest::keyClick(w.focusWidget(), Qt::Key_Tab);
+    }
+    // The two method buttons are one stop, as a group of radio buttons is: the arrow keys move
+    // between them.
+    EXPECT_EQ(order, (QStringList{u"LabeledEdit2"_qs, u"cbRegion"_qs, u"BitBtn2"_qs, u"BitBtn1"_qs,
+                                  u"Memo1"_qs, u"RadioButton1"_qs, u"cbPorog"_qs, u"Button1"_qs,
+                                  u"vdtList"_qs, u"Button4"_qs, u"LabeledEdit2"_qs}));
+}
+
+// At its minimum size, in either language, every control shows whole and none overlaps another;
+// the window cannot be made smaller.
+TEST_F(MainForm, AtItsMinimumSizeNothingOverlapsOrIsClipped) {
+    for (const UiLanguage language : {UiLanguage::English, UiLanguage::Russian}) {
+        Program p;
+        TfrmMainForm& w = p.open(language);
+        w.resize(200, 150);
+        QCoreApplication::processEvents();
+        EXPECT_GE(w.width(), w.minimumWidth());
+        EXPECT_GE(w.height(), w.minimumHeight());
+        w.resize(w.minimumSize());
+        QCoreApplication::processEvents();
+        std::vector<QWidget*> controls;
+        for (const char* name :
+             {"LabeledEdit2Label", "LabeledEdit2", "Label1", "cbRegion", "BitBtn2", "BitBtn1",
+              "Label2", "lbCountText", "Memo1", "RadioButton1", "RadioButton2", "Label3", "cbPorog",
+              "Button1", "vdtList", "Button4"}) {
+            controls.push_back(p.child<QWidget>(name));
+        }
+        const QRect window = w.rect();
+        auto where = [&w](QWidget* c) { return QRect(c->mapTo(&w, QPoint(0, 0)), c->size()); };
+        for (QWidget* c : controls) {
+            const QString name = c->objectName();
+            EXPECT_TRUE(window.contains(where(c))) << name.toStdString();
+            // Whole: as wide and high as it asks to be at least.
+            const QSize least = c->minimumSizeHint().expandedTo(c->minimumSize());
+            EXPECT_GE(c->width(), least.width()) << name.toStdString();
+            EXPECT_GE(c->height(), least.height()) << name.toStdString();
+            if (auto* label = qobject_cast<QLabel*>(c)) {
+                EXPECT_GE(label->width(), label->sizeHint().width()) << name.toStdString();
+            }
+            if (auto* button = qobject_cast<QAbstractButton*>(c)) {
+                EXPECT_GE(button->width(), button->sizeHint().width()) << name.toStdString();
+            }
+            for (QWidget* other : controls) {
+                if (other != c) {
+                    EXPECT_FALSE(where(c).intersects(where(other)))
+                        << name.toStdString() << " and " << other->objectName().toStdString();
+                }
+            }
+        }
+        p.close();
+    }
 }

@@ -6,6 +6,7 @@
 #include "ui/cluster_tree_view.h"
 #include "ui/dialogs.h"
 #include "ui/main_form.h"
+#include "ui/qt_translations.h"
 #include "ui/url_list_form.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +18,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QTranslator>
 #include <QTreeWidget>
 
 using namespace kelvara;
@@ -222,4 +224,22 @@ TEST_F(Windows, ImportThenRunAndExportToANameWithoutCsv) {
     EXPECT_EQ(Dialogs::shown().back().kind, Dialogs::Kind::Error);
     EXPECT_TRUE(Dialogs::shown().back().text.contains(u"missing.csv"_qs));
     EXPECT_EQ(w.treeModel().content().size(), 2u);
+}
+
+// Qt's own buttons and dialogs speak the interface language: a Russian window asks "Да"/"Отмена".
+TEST_F(Windows, QtStandardButtonsFollowTheInterfaceLanguage) {
+    auto buttons = [] {
+        QMessageBox box(QMessageBox::Question, {}, u"?"_qs, QMessageBox::Yes | QMessageBox::Cancel);
+        return box.button(QMessageBox::Yes)->text().remove(u'&') + u'/' +
+               box.button(QMessageBox::Cancel)->text().remove(u'&');
+    };
+    EXPECT_EQ(installQtTranslations(UiLanguage::English), nullptr);
+    EXPECT_EQ(buttons(), u"Yes/Cancel"_qs);
+    QTranslator* russian = installQtTranslations(UiLanguage::Russian);
+    ASSERT_NE(russian, nullptr) << "Qt's translations (Debian: qt6-translations-l10n) are missing";
+    EXPECT_EQ(buttons(), u"Да/Отмена"_qs);
+    QCoreApplication::removeTranslator(russian);
+    delete russian;
+    EXPECT_EQ(buttons(), u"Yes/Cancel"_qs);
+    EXPECT_EQ(installQtTranslations(UiLanguage::Russian, u"/no/such/folder"_qs), nullptr);
 }
