@@ -36,8 +36,10 @@ struct BatchOptions {
     QString outputPath;  // empty or "-": standard output
     UiLanguage language = UiLanguage::English;
     QByteArray codePage = "windows-1252";
-    bool quiet = false;    // no progress lines
-    bool timings = false;  // a last line with the time of each phase
+    bool quiet = false;                      // no progress lines
+    bool timings = false;                    // a last line with the time of each phase
+    std::optional<QString> ignoreHostsPath;  // hosts left out of the clustering
+    bool matchByHost = false;                // results compared by host, not by whole URL
 };
 
 // The defaults that come from the system: the cache beside the program, the interface language,

@@ -8,6 +8,7 @@
 #include "ui/about_form.h"
 #include "ui/cluster_tree_view.h"
 #include "ui/dialogs.h"
+#include "ui/link_controls.h"
 #include "ui/progress_form.h"
 #include "ui/url_list_form.h"
 
@@ -87,6 +88,9 @@ TfrmMainForm::TfrmMainForm(Environment env, QWidget* parent)
     connect(ui->Button4, &QPushButton::clicked, this, &TfrmMainForm::Button4Click);
     connect(&model_, &ClusterTreeModel::countTextChanged, ui->lbCountText, &QLabel::setText);
     connect(vdtList, &ClusterTreeView::linkClicked, this, &TfrmMainForm::vdtListNodeClick);
+    links_ = new LinkControls(path("ignored-hosts.txt"), codec_, env_.platform.language, this);
+    ui->secondRow->insertWidget(1, links_->button());
+    links_->attachTree(vdtList, &model_);
 
     FormCreate();
 
@@ -137,6 +141,7 @@ void TfrmMainForm::FormCreate() {
     }
     ui->cbRegion->setCurrentIndex(-1);
     LoadSettings(*FCfg, *this);
+    links_->load(*FCfg, problems);
     const Stamp now = env_.platform.clock();
     // A cache of an older version holds the results of the region it was asked for then.
     if (auto err = LoadCache(FGlobalList, path("cache.txt"), now, codec_, settingsRegion(*FCfg))) {
@@ -180,6 +185,7 @@ void TfrmMainForm::FormDestroy() {
         problems << err->message();
     }
     SaveSettings(*FCfg, *this);
+    links_->save(*FCfg);
     if (auto err = FCfg->flush()) {
         problems << err->message();
     }
@@ -242,6 +248,7 @@ void TfrmMainForm::Button1Click() {
     runRegion_ = request.regionCode.value_or(kDefaultRegion);
     request.hardMethod = ui->RadioButton2->isChecked();
     request.threshold = ui->cbPorog->currentIndex() + kMinThreshold;
+    request.links = links_->startRun(request.hardMethod, request.threshold);
     controller_->Button1Click(request);
 }
 
@@ -254,6 +261,7 @@ void TfrmMainForm::BuildClusterTree(const ClusterList& clusters) {
     treeRegion_ = runRegion_;
     model_.setResultStore(&FGlobalList.of(treeRegion_));
     model_.fillTree(clusters);
+    links_->runFinished(clusters, model_.resultStore());
     ui->lbCountText->setText(model_.countText());
     ui->Button4->setEnabled(true);
 }
@@ -315,7 +323,7 @@ void TfrmMainForm::vdtListNodeClick(const QModelIndex& node, int level) {
     if (!n) {
         return;
     }
-    TForm1 form(*model_.resultStore(), *n, level, env_.opener, this);
+    TForm1 form(*model_.resultStore(), *n, level, env_.opener, this, env_.platform.language);
     form.exec();
 }
 

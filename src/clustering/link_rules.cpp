@@ -1,0 +1,371 @@
+#include "clustering/link_rules.h"
+
+#include "clustering/punycode.h"
+
+#include <QHash>
+
+#include <algorithm>
+#include <thread>
+
+namespace kelvara {
+
+namespace {
+
+constexpr qsizetype kMaxHostLine = 2048;
+constexpr qsizetype kMaxHostLength = 253;
+constexpr qsizetype kMaxLabelLength = 63;
+constexpr qsizetype kShownLength = 60;
+
+// The host part of a URL, still as written.
+QStringView hostPart(QStringView url) {
+    qsizetype start = url.indexOf(u"//");
+    start = start < 0 ? 0 : start + 2;
+    qsizetype end = start;
+    while (end < url.size()) {
+        const char16_t c = url[end].unicode();
+        if (c == u'/' || c == u'?' || c == u'#') {
+            break;
+        }
+        ++end;
+    }
+    QStringView host = url.mid(start, end - start);
+    if (const qsizetype at = host.lastIndexOf(u'@'); at >= 0) {
+        host = host.mid(at + 1);
+    }
+    if (host.startsWith(u'[')) {
+        if (const qsizetype close = host.indexOf(u']'); close >= 0) {
+            host = host.first(close + 1);
+        }
+    } else if (const qsizetype colon = host.lastIndexOf(u':'); colon >= 0) {
+        host = host.first(colon);
+    }
+    while (host.endsWith(u'.')) {
+        host.chop(1);
+    }
+    return host;
+}
+
+// Most hosts are written as their key already: lower-case ASCII without Punycode or "www.".
+bool isPlainKey(QStringView host) {
+    for (const QChar ch : host) {
+        const char16_t c = ch.unicode();
+        if (c >= 128 || (c >= u'A' && c <= u'Z')) {
+            return false;
+        }
+    }
+    return !host.startsWith(u"www.") && !host.contains(u"xn--");
+}
+
+QString slowKey(QStringView host) {
+    QString key = host.toString().toLower();
+    if (key.contains(u"xn--")) {
+        key = PunycodeToUnicode(key).toLower();
+    }
+    while (key.endsWith(u'.')) {
+        key.chop(1);
+    }
+    if (key.startsWith(u"www.") && key.size() > 4) {
+        key.remove(0, 4);
+    }
+    return key;
+}
+
+// Calls f with the host key of a URL, without making a string when the URL holds it already.
+template <class F>
+auto withUrlKey(QStringView url, F&& f) {
+    const QStringView host = hostPart(url);
+    if (isPlainKey(host)) {
+        return f(host);
+    }
+    const QString key = slowKey(host);
+    return f(QStringView(key));
+}
+
+bool validKey(QStringView key) {
+    if (key.isEmpty() || key.size() > kMaxHostLength) {
+        return false;
+    }
+    qsizetype label = 0;
+    for (const QChar ch : key) {
+        if (ch == u'.') {
+            if (label == 0) {
+                return false;
+            }
+            label = 0;
+            continue;
+        }
+        if (!ch.isLetterOrNumber() && ch != u'-' && ch != u'_') {
+            return false;
+        }
+        if (++label > kMaxLabelLength) {
+            return false;
+        }
+    }
+    return label > 0;
+}
+
+QString shown(QStringView line) {
+    return line.size() > kShownLength ? line.first(kShownLength).toString() + u"…"_qs
+                                      : line.toString();
+}
+
+bool isSpace(QChar c) {
+    return c.isSpace() || c == QChar(0xFEFF);
+}
+
+QStringView trimmed(QStringView s) {
+    while (!s.isEmpty() && isSpace(s.front())) {
+        s = s.mid(1);
+    }
+    while (!s.isEmpty() && isSpace(s.back())) {
+        s.chop(1);
+    }
+    return s;
+}
+
+// The reduction of one list at a time, with the host keys it has made kept for reuse.
+class Reducer {
+public:
+    explicit Reducer(const LinkRules& rules)
+        : byHost_(rules.byHost),
+          ignored_(rules.ignored && !rules.ignored->empty() ? rules.ignored.get() : nullptr) {}
+
+    // Fills `out` (empty, of the input's collation) and returns true when the list changes.
+    bool reduce(const SortedStrings& in, SortedStrings& out) {
+        if (!byHost_) {
+            if (!ignored_) {
+                return false;
+            }
+            qsizetype first = 0;
+            while (first < in.size() && !ignored_->matchesUrl(in.text(first))) {
+                ++first;
+            }
+            if (first == in.size()) {
+                return false;
+            }
+            out.reserve(in.size() - 1);
+            for (qsizetype i = 0; i < in.size(); ++i) {
+                if (i != first && (i < first || !ignored_->matchesUrl(in.text(i)))) {
+                    out.add(in.text(i));
+                }
+            }
+            return true;
+        }
+        keys_.clear();
+        for (const auto& line : in) {
+            withUrlKey(line.text, [&](QStringView key) {
+                if (ignored_ && ignored_->matchesKey(key)) {
+                    return;
+                }
+                if (key.isEmpty()) {
+                    keys_.push_back(line.text);  // no host: the URL stands for itself
+                    return;
+                }
+                auto it = interned_.find(key);
+                if (it == interned_.end()) {
+                    it = interned_.insert(key.toString()).first;
+                }
+                keys_.push_back(*it);
+            });
+        }
+        const Collation& c = in.collation();
+        std::sort(keys_.begin(), keys_.end(),
+                  [&c](const QString& a, const QString& b) { return c.less(a, b); });
+        out.reserve(qsizetype(keys_.size()));
+        for (QString& k : keys_) {
+            out.add(std::move(k));  // equal neighbours are added once
+        }
+        return true;
+    }
+
+private:
+    bool byHost_;
+    const HostList* ignored_;
+    HostSet interned_;
+    std::vector<QString> keys_;
+};
+
+}  // namespace
+
+QString hostKey(QStringView host) {
+    while (host.endsWith(u'.')) {
+        host.chop(1);
+    }
+    return isPlainKey(host) ? host.toString() : slowKey(host);
+}
+
+QString urlHostKey(QStringView url) {
+    return withUrlKey(url, [](QStringView key) { return key.toString(); });
+}
+
+HostList HostList::parse(QStringView text, std::vector<HostListProblem>* problems,
+                         qsizetype* problemCount, qsizetype keepProblems) {
+    HostList list;
+    qsizetype lineNo = 0;
+    qsizetype bad = 0;
+    auto problem = [&](HostListProblem::Kind kind, QStringView line) {
+        if (problems && qsizetype(problems->size()) < keepProblems) {
+            problems->push_back({lineNo, kind, shown(line)});
+        }
+        ++bad;
+    };
+    forEachLine(text, [&](QStringView raw) {
+        ++lineNo;
+        QStringView line = raw;
+        if (const qsizetype hash = line.indexOf(u'#'); hash >= 0) {
+            line = line.first(hash);
+        }
+        line = trimmed(line);
+        if (line.isEmpty()) {
+            return;
+        }
+        if (line.size() > kMaxHostLine) {
+            problem(HostListProblem::TooLong, line);
+            return;
+        }
+        if (std::any_of(line.begin(), line.end(), isSpace)) {
+            problem(HostListProblem::NotAHost, line);
+            return;
+        }
+        const bool below = line.startsWith(u"*.");
+        const QString key = hostKey(hostPart(below ? line.mid(2) : line));
+        if (!validKey(key)) {
+            problem(HostListProblem::NotAHost, line);
+            return;
+        }
+        (below ? list.below_ : list.exact_).insert(key);
+    });
+    if (problemCount) {
+        *problemCount = bad;
+    }
+    return list;
+}
+
+bool HostList::matchesKey(QStringView key) const {
+    if (key.isEmpty()) {
+        return false;
+    }
+    if (exact_.find(key) != exact_.end()) {
+        return true;
+    }
+    if (below_.empty()) {
+        return false;
+    }
+    for (QStringView rest = key;;) {
+        if (below_.find(rest) != below_.end()) {
+            return true;
+        }
+        const qsizetype dot = rest.indexOf(u'.');
+        if (dot < 0) {
+            return false;
+        }
+        rest = rest.mid(dot + 1);
+    }
+}
+
+bool HostList::matchesUrl(QStringView url) const {
+    return withUrlKey(url, [this](QStringView key) { return matchesKey(key); });
+}
+
+HostListFile loadHostList(const QString& path, const AnsiCodec& codec) {
+    HostListFile out;
+    ReadResult r = readWholeFile(path, kHostListReadLimit);
+    if (r.error) {
+        out.error = std::move(r.error);
+        return out;
+    }
+    if (r.missing) {
+        out.missing = true;
+        return out;
+    }
+    out.list = HostList::parse(decodeTextFile(r.bytes, codec), &out.problems, &out.problemCount);
+    return out;
+}
+
+QString hostListProblemText(const HostListFile& file, const QString& path, UiLanguage language) {
+    if (file.problemCount == 0) {
+        return {};
+    }
+    const bool ru = language == UiLanguage::Russian;
+    QStringList lines;
+    lines << (ru ? u"%1: строк, которые не являются именами хостов и пропущены: %2"_qs
+                 : u"%1: %2 lines are not host names and were left out:"_qs)
+                 .arg(path, QString::number(file.problemCount));
+    for (const HostListProblem& p : file.problems) {
+        const QString n = QString::number(p.line);
+        if (p.kind == HostListProblem::TooLong) {
+            lines << (ru ? u"  строка %1: длиннее %2 знаков"_qs
+                         : u"  line %1: longer than %2 characters"_qs)
+                         .arg(n, QString::number(kMaxHostLine));
+        } else {
+            lines << (ru ? u"  строка %1: \"%2\""_qs : u"  line %1: \"%2\""_qs).arg(n, p.text);
+        }
+    }
+    if (const qsizetype more = file.problemCount - qsizetype(file.problems.size()); more > 0) {
+        lines << (ru ? u"  и ещё %1"_qs : u"  and %1 more"_qs).arg(QString::number(more));
+    }
+    return lines.join(u'\n');
+}
+
+SortedStrings reducedUrls(const SortedStrings& urls, const LinkRules& rules) {
+    SortedStrings out(urls.collation());
+    Reducer reducer(rules);
+    return reducer.reduce(urls, out) ? out : urls;
+}
+
+LinkWork::LinkWork(const WorkList& work, const LinkRules& rules) {
+    if (!rules.active()) {
+        source_ = &work;
+        return;
+    }
+    lines_ = work;
+    const size_t n = work.size();
+    std::vector<std::unique_ptr<TSerpEntry>> made(n);
+    auto part = [&](size_t begin, size_t end) {
+        Reducer reducer(rules);
+        for (size_t i = begin; i < end; ++i) {
+            const TSerpEntry* e = work[i].entry;
+            if (!e) {
+                continue;
+            }
+            SortedStrings urls(e->Urls.collation());
+            if (reducer.reduce(e->Urls, urls)) {
+                made[i] = std::make_unique<TSerpEntry>(e->Stamp);
+                made[i]->Urls = std::move(urls);
+            }
+        }
+    };
+    // Large runs are split over the cores; each part keeps host keys of its own.
+    const size_t parts =
+        n < 20'000 ? 1 : std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 4);
+    std::vector<std::thread> threads;
+    for (size_t p = 1; p < parts; ++p) {
+        threads.emplace_back(part, n * p / parts, n * (p + 1) / parts);
+    }
+    part(0, n / parts);
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    // Lines that shared an entry share its copy, as the engine expects of equal texts.
+    QHash<const TSerpEntry*, TSerpEntry*> copyOf;
+    entries_.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        if (!made[i]) {
+            continue;
+        }
+        TSerpEntry*& copy = copyOf[work[i].entry];
+        if (!copy) {
+            copy = made[i].get();
+            entries_.push_back(std::move(made[i]));
+        }
+        lines_[i].entry = copy;
+    }
+}
+
+void LinkWork::clear() {
+    source_ = nullptr;
+    lines_.clear();
+    entries_.clear();
+}
+
+}  // namespace kelvara
