@@ -184,4 +184,77 @@ WhyTogether LinkGraph::whyTogether(QStringView a, QStringView b) const {
     return out;
 }
 
+// Depth-first search with low links, without recursion (a chain of thousands of phrases would
+// go as deep).
+std::optional<std::vector<int>> LinkGraph::articulationPoints(const std::vector<int>& members,
+                                                              size_t limit) const {
+    if (members.size() > limit) {
+        return std::nullopt;
+    }
+    const size_t m = members.size();
+    std::vector<int> local(texts_.size(), -1);
+    for (size_t i = 0; i < m; ++i) {
+        if (members[i] >= 0 && members[i] < size()) {
+            local[size_t(members[i])] = int(i);
+        }
+    }
+    std::vector<std::vector<int>> adjacent(m);
+    std::vector<std::int32_t> count(texts_.size(), 0);
+    std::vector<int> touched;
+    for (size_t i = 0; i < m; ++i) {
+        if (local[size_t(members[i])] != int(i)) {
+            continue;  // a repeated or unknown member
+        }
+        forEachNeighbour(members[i], count, touched, [&](int p) {
+            if (local[size_t(p)] >= 0) {
+                adjacent[i].push_back(local[size_t(p)]);
+            }
+        });
+    }
+    std::vector<int> order(m, -1), low(m, 0), parent(m, -1), children(m, 0);
+    std::vector<bool> cut(m, false);
+    std::vector<std::pair<int, size_t>> stack;  // node, next edge
+    int clock = 0;
+    for (size_t root = 0; root < m; ++root) {
+        if (order[root] >= 0) {
+            continue;
+        }
+        order[root] = low[root] = clock++;
+        stack.push_back({int(root), 0});
+        while (!stack.empty()) {
+            const int v = stack.back().first;
+            const size_t e = stack.back().second;
+            if (e < adjacent[size_t(v)].size()) {
+                ++stack.back().second;
+                const int w = adjacent[size_t(v)][e];
+                if (order[size_t(w)] < 0) {
+                    parent[size_t(w)] = v;
+                    ++children[size_t(v)];
+                    order[size_t(w)] = low[size_t(w)] = clock++;
+                    stack.push_back({w, 0});
+                } else if (w != parent[size_t(v)]) {
+                    low[size_t(v)] = std::min(low[size_t(v)], order[size_t(w)]);
+                }
+                continue;
+            }
+            stack.pop_back();
+            const int p = parent[size_t(v)];
+            if (p >= 0) {
+                low[size_t(p)] = std::min(low[size_t(p)], low[size_t(v)]);
+                if (parent[size_t(p)] >= 0 && low[size_t(v)] >= order[size_t(p)]) {
+                    cut[size_t(p)] = true;
+                }
+            }
+        }
+        cut[root] = children[root] > 1;
+    }
+    std::vector<int> out;
+    for (size_t i = 0; i < m; ++i) {
+        if (cut[i]) {
+            out.push_back(members[i]);
+        }
+    }
+    return out;
+}
+
 }  // namespace kelvara

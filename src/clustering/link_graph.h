@@ -8,6 +8,7 @@
 #include <QStringView>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace kelvara {
@@ -51,6 +52,13 @@ public:
     // The results two phrases share, in the first one's order.
     QStringList shared(int a, int b) const;
     const QString& text(int id) const { return texts_[size_t(id)]; }
+
+    // The phrases among `members` whose removal would split the links between the others (the
+    // articulation points of the graph the members make), in the members' order. None for a
+    // group of more than `limit` phrases, which would take too long to ask for.
+    static constexpr size_t kArticulationLimit = 5000;
+    std::optional<std::vector<int>> articulationPoints(const std::vector<int>& members,
+                                                       size_t limit = kArticulationLimit) const;
 
 private:
     std::vector<int> chainBetween(int a, int b) const;

@@ -150,6 +150,15 @@ void LinkControls::attachTree(ClusterTreeView* tree, ClusterTreeModel* model) {
     connect(menu, &QMenu::aboutToShow, this,
             [this] { why_->setVisible(last_.has_value() && selectedPair().has_value()); });
     connect(why_, &QAction::triggered, this, &LinkControls::showWhyTogether);
+    weak_ = menu->addAction(tx(language_, u"Mark weak links", u"Отмечать слабые звенья"));
+    weak_->setObjectName(QStringLiteral("MarkWeakLinks"));
+    weak_->setCheckable(true);
+    weak_->setToolTip(tx(language_,
+                         u"Phrases whose removal would split their cluster (soft method, "
+                         u"clusters of up to 5,000 phrases)",
+                         u"Фразы, без которых кластер распался бы (мягкий метод, кластеры до "
+                         u"5000 фраз)"));
+    connect(weak_, &QAction::toggled, this, &LinkControls::markWeakLinks);
 }
 
 std::optional<std::pair<QString, QString>> LinkControls::selectedPair() const {
@@ -187,11 +196,12 @@ void LinkControls::runFinished(const ClusterList& clusters, const ResultStore* s
         last_->phrases.append(c.phrases);
     }
     graph_.reset();
+    markWeakLinks();
 }
 
-WhyTogether LinkControls::whyTogether(const QString& a, const QString& b) {
+const LinkGraph* LinkControls::graph() {
     if (!last_ || !last_->store) {
-        return {};
+        return nullptr;
     }
     if (!graph_) {
         WorkList work;
@@ -202,7 +212,41 @@ WhyTogether LinkControls::whyTogether(const QString& a, const QString& b) {
         const LinkWork reduced(work, last_->rules);
         graph_ = std::make_unique<LinkGraph>(reduced.lines(), last_->threshold, last_->hardMethod);
     }
-    return graph_->whyTogether(a, b);
+    return graph_.get();
+}
+
+WhyTogether LinkControls::whyTogether(const QString& a, const QString& b) {
+    const LinkGraph* g = graph();
+    return g ? g->whyTogether(a, b) : WhyTogether{};
+}
+
+void LinkControls::markWeakLinks() {
+    if (!model_) {
+        return;
+    }
+    QSet<QString> weak;
+    const LinkGraph* g =
+        weak_ && weak_->isChecked() && last_ && !last_->hardMethod ? graph() : nullptr;
+    if (g) {
+        for (const Cluster& c : model_->content()) {
+            if (c.caption == unsortedCaption() || c.phrases.size() < 3 ||
+                size_t(c.phrases.size()) > LinkGraph::kArticulationLimit) {
+                continue;
+            }
+            std::vector<int> members;
+            for (const QString& p : c.phrases) {
+                if (const int id = g->idOf(p); id >= 0) {
+                    members.push_back(id);
+                }
+            }
+            if (const auto cut = g->articulationPoints(members)) {
+                for (const int id : *cut) {
+                    weak.insert(g->text(id));
+                }
+            }
+        }
+    }
+    model_->setWeakPhrases(std::move(weak));
 }
 
 void LinkControls::showWhyTogether() {

@@ -64,6 +64,10 @@ public:
     // Adds "why together" to the tree's menu.
     void attachTree(ClusterTreeView* tree, ClusterTreeModel* model);
     QAction* whyAction() const { return why_; }
+    // "Mark weak links": off at start; when on, the phrases whose removal would split their
+    // soft cluster (of at most 5,000 phrases) are marked in the tree.
+    QAction* weakAction() const { return weak_; }
+    void markWeakLinks();
 
     // A run starts: its rules (kept for the answers about it).
     LinkRules startRun(bool hardMethod, int threshold);
@@ -76,6 +80,7 @@ public:
 
 private:
     std::optional<std::pair<QString, QString>> selectedPair() const;
+    const LinkGraph* graph();
 
     QString hostsPath_;
     AnsiCodec codec_;
@@ -86,6 +91,7 @@ private:
     ClusterTreeView* tree_ = nullptr;
     ClusterTreeModel* model_ = nullptr;
     QAction* why_ = nullptr;
+    QAction* weak_ = nullptr;
 
     struct LastRun {
         LinkRules rules;

@@ -92,3 +92,30 @@ TEST(WhyTogether, AnswersForTheListsTheRunCompared) {
     EXPECT_TRUE(w.direct);
     EXPECT_EQ(w.shared, QStringList{u"shop.ru"_qs});
 }
+
+TEST(WeakestLink, ThePhrasesWhoseRemovalSplitsAClusterAreFound) {
+    TestRun run = makeRun(chainOfThree(), Collation::program());
+    const LinkGraph graph(run.work, 3, false);
+    auto ids = [&](std::initializer_list<const char16_t*> texts) {
+        std::vector<int> out;
+        for (const char16_t* t : texts) {
+            out.push_back(graph.idOf(QStringView(t)));
+        }
+        return out;
+    };
+    // A chain: the inner phrases hold it together.
+    EXPECT_EQ(graph.articulationPoints(ids({u"a", u"x", u"y", u"b"})), ids({u"x", u"y"}));
+    // Only the members' own links count: without y, x holds a alone.
+    EXPECT_EQ(graph.articulationPoints(ids({u"a", u"x", u"b"})), std::vector<int>{});
+    // A ring has no weak phrase: c closes a–x–y–b.
+    std::vector<LineSpec> lines = chainOfThree();
+    lines.push_back({u"c"_qs, {u(100), u(1), u(2), u(3), u(7), u(8), u(9)}});
+    TestRun ring = makeRun(lines, Collation::program());
+    const LinkGraph closed(ring.work, 3, false);
+    std::vector<int> all;
+    for (const char16_t* t : {u"a", u"x", u"y", u"b", u"c"}) {
+        all.push_back(closed.idOf(QStringView(t)));
+    }
+    EXPECT_EQ(closed.articulationPoints(all), std::vector<int>{});
+    EXPECT_EQ(closed.articulationPoints(all, 4), std::nullopt);
+}

@@ -208,3 +208,26 @@ TEST_F(LinkWindow, TheClustersUrlListGivesTheShareOfItsPhrases) {
     }
     EXPECT_TRUE(found);
 }
+
+TEST_F(LinkWindow, WeakLinksAreMarkedOnlyWhenAsked) {
+    Program p;
+    TfrmMainForm& w = p.open();
+    p.run();
+    QAction* weak = w.links().weakAction();
+    EXPECT_FALSE(weak->isChecked());
+    auto marked = [&] {
+        QStringList out;
+        for (const char16_t* t : {u"a", u"b", u"x", u"y", u"tyres", u"tyres price"}) {
+            if (p.phrase(QString::fromUtf16(t)).data(WeakRole).toBool()) {
+                out << QString::fromUtf16(t);
+            }
+        }
+        return out;
+    };
+    EXPECT_TRUE(marked().isEmpty());
+    // tyres price hangs on tyres, tyres on a, b on y, y on x, x on a.
+    weak->setChecked(true);
+    EXPECT_EQ(marked(), (QStringList{u"a"_qs, u"x"_qs, u"y"_qs, u"tyres"_qs}));
+    weak->setChecked(false);
+    EXPECT_TRUE(marked().isEmpty());
+}
