@@ -16,28 +16,46 @@ constexpr qsizetype kMaxHostLength = 253;
 constexpr qsizetype kMaxLabelLength = 63;
 constexpr qsizetype kShownLength = 60;
 
-// The host part of a URL, still as written.
+// The host part of a URL, still as written: after the "//" that follows the scheme (from the
+// start when the first "/" is not doubled) up to "/", "?" or "#", without user name and port.
 QStringView hostPart(QStringView url) {
-    qsizetype start = url.indexOf(u"//");
-    start = start < 0 ? 0 : start + 2;
+    const qsizetype n = url.size();
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = url[i].unicode();
+        if (c == u'/') {
+            start = i + 1 < n && url[i + 1] == u'/' ? i + 2 : 0;
+            break;
+        }
+        if (c == u'?' || c == u'#') {
+            break;
+        }
+    }
     qsizetype end = start;
-    while (end < url.size()) {
+    qsizetype at = -1;
+    qsizetype colon = -1;
+    for (; end < n; ++end) {
         const char16_t c = url[end].unicode();
         if (c == u'/' || c == u'?' || c == u'#') {
             break;
         }
-        ++end;
+        if (c == u'@') {
+            at = end;
+        } else if (c == u':') {
+            colon = end;
+        }
     }
     QStringView host = url.mid(start, end - start);
-    if (const qsizetype at = host.lastIndexOf(u'@'); at >= 0) {
-        host = host.mid(at + 1);
+    if (at >= 0) {
+        host = host.mid(at + 1 - start);
+        colon = colon > at ? colon - (at + 1 - start) : -1;
     }
     if (host.startsWith(u'[')) {
         if (const qsizetype close = host.indexOf(u']'); close >= 0) {
             host = host.first(close + 1);
         }
-    } else if (const qsizetype colon = host.lastIndexOf(u':'); colon >= 0) {
-        host = host.first(colon);
+    } else if (colon >= 0) {
+        host = host.first(colon - start);
     }
     while (host.endsWith(u'.')) {
         host.chop(1);
@@ -45,15 +63,24 @@ QStringView hostPart(QStringView url) {
     return host;
 }
 
-// Most hosts are written as their key already: lower-case ASCII without Punycode or "www.".
+// Most hosts are written as their key already: lower-case ASCII without a Punycode label or a
+// leading "www.".
 bool isPlainKey(QStringView host) {
-    for (const QChar ch : host) {
-        const char16_t c = ch.unicode();
+    const qsizetype n = host.size();
+    const char16_t* h = host.utf16();
+    bool labelStart = true;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = h[i];
         if (c >= 128 || (c >= u'A' && c <= u'Z')) {
             return false;
         }
+        if (labelStart && c == u'x' && i + 3 < n && h[i + 1] == u'n' && h[i + 2] == u'-' &&
+            h[i + 3] == u'-') {
+            return false;
+        }
+        labelStart = c == u'.';
     }
-    return !host.startsWith(u"www.") && !host.contains(u"xn--");
+    return !(n >= 4 && h[0] == u'w' && h[1] == u'w' && h[2] == u'w' && h[3] == u'.');
 }
 
 QString slowKey(QStringView host) {
@@ -233,6 +260,11 @@ HostList HostList::parse(QStringView text, std::vector<HostListProblem>* problem
             problem(HostListProblem::NotAHost, line);
             return;
         }
+        std::vector<bool>& lengths = below ? list.belowLengths_ : list.exactLengths_;
+        if (lengths.size() <= size_t(key.size())) {
+            lengths.resize(size_t(key.size()) + 1, false);
+        }
+        lengths[size_t(key.size())] = true;
         (below ? list.below_ : list.exact_).insert(key);
     });
     if (problemCount) {
@@ -242,17 +274,21 @@ HostList HostList::parse(QStringView text, std::vector<HostListProblem>* problem
 }
 
 bool HostList::matchesKey(QStringView key) const {
+    // Most hosts have a length no listed host has: no hashing for them.
     if (key.isEmpty()) {
         return false;
     }
-    if (exact_.find(key) != exact_.end()) {
+    auto listed = [](const std::vector<bool>& lengths, qsizetype n) {
+        return size_t(n) < lengths.size() && lengths[size_t(n)];
+    };
+    if (listed(exactLengths_, key.size()) && exact_.find(key) != exact_.end()) {
         return true;
     }
     if (below_.empty()) {
         return false;
     }
     for (QStringView rest = key;;) {
-        if (below_.find(rest) != below_.end()) {
+        if (listed(belowLengths_, rest.size()) && below_.find(rest) != below_.end()) {
             return true;
         }
         const qsizetype dot = rest.indexOf(u'.');

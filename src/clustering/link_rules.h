@@ -64,6 +64,9 @@ public:
 private:
     HostSet exact_;
     HostSet below_;  // "*.x": x and every host that ends in ".x"
+    // The lengths of the listed keys, so that a host of another length is passed at once.
+    std::vector<bool> exactLengths_;
+    std::vector<bool> belowLengths_;
 };
 
 // A host list file as read: the list, what was unusable, and a read error (a missing file is no
