@@ -16,6 +16,21 @@ constexpr qsizetype kMaxHostLength = 253;
 constexpr qsizetype kMaxLabelLength = 63;
 constexpr qsizetype kShownLength = 60;
 
+constexpr std::uint64_t kTailSeed = 1469598103934665603ULL;
+
+std::uint64_t tailStep(std::uint64_t h, char16_t c) {
+    return (h ^ c) * 1099511628211ULL;
+}
+
+// FNV-1a over the text from its last character to its first.
+std::uint64_t tailHash(QStringView text) {
+    std::uint64_t h = kTailSeed;
+    for (qsizetype i = text.size() - 1; i >= 0; --i) {
+        h = tailStep(h, text[i].unicode());
+    }
+    return h;
+}
+
 // The host part of a URL, still as written: after the "//" that follows the scheme (from the
 // start when the first "/" is not doubled) up to "/", "?" or "#", without user name and port.
 QStringView hostPart(QStringView url) {
@@ -260,43 +275,47 @@ HostList HostList::parse(QStringView text, std::vector<HostListProblem>* problem
             problem(HostListProblem::NotAHost, line);
             return;
         }
-        std::vector<bool>& lengths = below ? list.belowLengths_ : list.exactLengths_;
-        if (lengths.size() <= size_t(key.size())) {
-            lengths.resize(size_t(key.size()) + 1, false);
-        }
-        lengths[size_t(key.size())] = true;
         (below ? list.below_ : list.exact_).insert(key);
     });
     if (problemCount) {
         *problemCount = bad;
     }
+    list.exactFilter_.build(list.exact_);
+    list.belowFilter_.build(list.below_);
     return list;
 }
 
+void HostList::Filter::build(const HostSet& keys) {
+    bits.clear();
+    if (keys.empty()) {
+        return;
+    }
+    size_t size = 4096;
+    while (size < keys.size() * 16 && size < (size_t(1) << 30)) {
+        size *= 2;
+    }
+    bits.assign(size / 64, 0);
+    for (const QString& key : keys) {
+        const std::uint64_t bit = tailHash(key) & (size - 1);
+        bits[size_t(bit / 64)] |= std::uint64_t(1) << (bit % 64);
+    }
+}
+
 bool HostList::matchesKey(QStringView key) const {
-    // Most hosts have a length no listed host has: no hashing for them.
-    if (key.isEmpty()) {
+    if (key.isEmpty() || (exact_.empty() && below_.empty())) {
         return false;
     }
-    auto listed = [](const std::vector<bool>& lengths, qsizetype n) {
-        return size_t(n) < lengths.size() && lengths[size_t(n)];
-    };
-    if (listed(exactLengths_, key.size()) && exact_.find(key) != exact_.end()) {
-        return true;
-    }
-    if (below_.empty()) {
-        return false;
-    }
-    for (QStringView rest = key;;) {
-        if (listed(belowLengths_, rest.size()) && below_.find(rest) != below_.end()) {
+    // From the end: at each dot the hash so far is that of the parent domain after it.
+    std::uint64_t h = kTailSeed;
+    for (qsizetype i = key.size() - 1; i >= 0; --i) {
+        const char16_t c = key[i].unicode();
+        if (c == u'.' && belowFilter_.mayHold(h) && below_.find(key.mid(i + 1)) != below_.end()) {
             return true;
         }
-        const qsizetype dot = rest.indexOf(u'.');
-        if (dot < 0) {
-            return false;
-        }
-        rest = rest.mid(dot + 1);
+        h = tailStep(h, c);
     }
+    return (exactFilter_.mayHold(h) && exact_.find(key) != exact_.end()) ||
+           (belowFilter_.mayHold(h) && below_.find(key) != below_.end());
 }
 
 bool HostList::matchesUrl(QStringView url) const {

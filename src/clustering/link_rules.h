@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <unordered_set>
@@ -64,9 +65,22 @@ public:
 private:
     HostSet exact_;
     HostSet below_;  // "*.x": x and every host that ends in ".x"
-    // The lengths of the listed keys, so that a host of another length is passed at once.
-    std::vector<bool> exactLengths_;
-    std::vector<bool> belowLengths_;
+    // Bit filters over a hash of each listed key, taken from its end, so that one pass over a
+    // host gives the hash of the host and of every parent domain: most hosts are passed without
+    // a look-up in the sets.
+    struct Filter {
+        std::vector<std::uint64_t> bits;
+        bool mayHold(std::uint64_t hash) const {
+            if (bits.empty()) {
+                return false;
+            }
+            const std::uint64_t bit = hash & (std::uint64_t(bits.size()) * 64 - 1);
+            return (bits[size_t(bit / 64)] >> (bit % 64)) & 1;
+        }
+        void build(const HostSet& keys);
+    };
+    Filter exactFilter_;
+    Filter belowFilter_;
 };
 
 // A host list file as read: the list, what was unusable, and a read error (a missing file is no
