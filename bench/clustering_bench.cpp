@@ -2,21 +2,26 @@
 //
 //   clustering_bench [--queries N] [--seed S] [--soft K,K,..] [--hard K,K,..] [--ratio N]
 //                    [--ratio-soft K] [--ratio-hard K] [--no-thread] [--no-assembly]
-//                    [--runs R] [--no-warmup]
+//                    [--runs R] [--no-warmup] [--links] [--why N]
 //
 // Defaults: 1,000,000 queries, seed 1, soft and hard at every threshold 1..10, the speed ratio
 // against the line-by-line reference at 20,000 queries (soft 3, hard 4), the assembly of the
 // soft result, and the thread checks (progress moves, stop latency). Figures go to stdout.
+// --links: the soft k=3 run alone, with ten hosts ignored and matched by host (the lists reduced
+// before the engine), interleaved R times. --why N: "why together" on an N-query soft k=3 run.
 
 #include "clustering/assembly.h"
 #include "clustering/engine.h"
 #include "clustering/grouping_thread.h"
+#include "clustering/link_graph.h"
+#include "clustering/link_rules.h"
 #include "datagen.h"
 #include "reference_engine.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHash>
 
 #include <algorithm>
 #include <chrono>
@@ -111,6 +116,124 @@ void printParams(const datagen::Params& p, const datagen::GeneratedRun& run) {
         qlonglong(urls));
 }
 
+// The most frequent hosts of the run, most frequent first.
+QStringList topHosts(const WorkList& work, int count) {
+    QHash<QString, qsizetype> seen;
+    for (const WorkLine& line : work) {
+        for (const auto& u : line.entry->Urls) {
+            ++seen[urlHostKey(u.text)];
+        }
+    }
+    std::vector<std::pair<qsizetype, QString>> byCount;
+    for (auto it = seen.cbegin(); it != seen.cend(); ++it) {
+        byCount.emplace_back(it.value(), it.key());
+    }
+    std::sort(byCount.begin(), byCount.end(), std::greater<>());
+    QStringList out;
+    for (size_t i = 0; i < byCount.size() && int(i) < count; ++i) {
+        out << byCount[i].second;
+    }
+    return out;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// The engine alone against the lists reduced first, in turns so that the machine's moods fall
+// on both alike.
+void linksBench(const WorkList& work, int runs) {
+    const QStringList top = topHosts(work, 10);
+    // Five of the busiest hosts by name, five with all their subdomains.
+    QString list;
+    for (qsizetype i = 0; i < top.size(); ++i) {
+        list += (i % 2 ? u"*."_qs : QString()) + top[i] + u'\n';
+    }
+    const LinkRules ignore{std::make_shared<const HostList>(HostList::parse(list)), false};
+    const LinkRules byHost{nullptr, true};
+    std::vector<double> plain, ignored, reduceIgnored, reduceHosts;
+    for (int r = 0; r < runs; ++r) {
+        plain.push_back(timeEngine(work, false, 3).seconds);
+        QElapsedTimer t;
+        t.start();
+        {
+            const LinkWork reduced(work, ignore);
+            const double reduce = double(t.nsecsElapsed()) / 1e9;
+            const double engine = timeEngine(reduced.lines(), false, 3).seconds;
+            reduceIgnored.push_back(reduce);
+            ignored.push_back(reduce + engine);
+        }
+        t.restart();
+        {
+            const LinkWork reduced(work, byHost);
+            reduceHosts.push_back(double(t.nsecsElapsed()) / 1e9);
+        }
+        std::printf(
+            "links run %d: plain %.2f s, ten hosts ignored %.2f s (reduce %.3f s); "
+            "reducing to hosts %.3f s\n",
+            r + 1, plain.back(), ignored.back(), reduceIgnored.back(), reduceHosts.back());
+        std::fflush(stdout);
+    }
+    const double p = median(plain);
+    std::printf(
+        "links, median of %d: plain %.2f s; ten hosts ignored %.2f s (%.3fx; the reduction "
+        "alone %.3fx); reducing to hosts %.3f s (%.3fx of the plain run); hosts: %s\n",
+        runs, p, median(ignored), median(ignored) / p, median(reduceIgnored) / p,
+        median(reduceHosts), median(reduceHosts) / p, top.join(u' ').toLocal8Bit().constData());
+    std::fflush(stdout);
+    // The engine on the host lists is another clustering (far more pairs share three hosts than
+    // three URLs): timed once, apart.
+    const LinkWork reduced(work, byHost);
+    const Timed t = timeEngine(reduced.lines(), false, 3);
+    std::printf("by host: engine %.2f s on the host lists, %zu groups of 2+\n", t.seconds,
+                t.nonEmpty);
+    std::fflush(stdout);
+}
+
+// "Why together" on a soft k=3 run: the graph is made once, then pairs of phrases of one
+// cluster (most far apart in it) are asked.
+void whyBench(const datagen::Params& base, qsizetype queries) {
+    datagen::Params p = base;
+    p.queries = queries;
+    const datagen::GeneratedRun r = datagen::generateRun(p);
+    TStringListDynArray groups;
+    GroupingProgress progress;
+    runGrouping(r.work, groups, false, 3, progress);
+    QElapsedTimer t;
+    t.start();
+    const LinkGraph graph(r.work, 3, false);
+    const double build = double(t.nsecsElapsed()) / 1e6;
+    std::vector<const QStringList*> big;
+    for (const auto& g : groups) {
+        if (g && g->size() >= 3) {
+            big.push_back(g.get());
+        }
+    }
+    std::sort(big.begin(), big.end(),
+              [](const QStringList* a, const QStringList* b) { return a->size() > b->size(); });
+    std::vector<double> times;
+    size_t longest = 0;
+    for (size_t i = 0; i < 300 && !big.empty(); ++i) {
+        const QStringList& g = *big[i % std::min<size_t>(big.size(), 30)];
+        const QString& a = g[qsizetype(i * 7919) % g.size()];
+        const QString& b = g[qsizetype(i * 104729 + 1) % g.size()];
+        QElapsedTimer q;
+        q.start();
+        const WhyTogether w = graph.whyTogether(a, b);
+        times.push_back(double(q.nsecsElapsed()) / 1e6);
+        longest = std::max(longest, w.chain.size());
+    }
+    std::sort(times.begin(), times.end());
+    std::printf(
+        "why together at %lld phrases: graph made in %.0f ms; %zu pairs from the 30 "
+        "largest clusters (largest %lld phrases): median %.2f ms, 95th %.2f ms, most "
+        "%.2f ms; longest chain %zu links\n",
+        qlonglong(queries), build, times.size(), qlonglong(big.empty() ? 0 : big.front()->size()),
+        median(times), times.empty() ? 0 : times[times.size() * 95 / 100],
+        times.empty() ? 0 : times.back(), longest);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -127,6 +250,8 @@ int main(int argc, char** argv) {
     bool assembly = true;
     bool warmUp = true;
     int runs = 1;
+    bool links = false;
+    qsizetype whyQueries = 0;
     for (qsizetype i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
         const QString v = i + 1 < args.size() ? args[i + 1] : QString();
@@ -157,6 +282,11 @@ int main(int argc, char** argv) {
             assembly = false;
         } else if (a == u"--no-warmup"_qs) {
             warmUp = false;
+        } else if (a == u"--links"_qs) {
+            links = true;
+        } else if (a == u"--why"_qs) {
+            whyQueries = v.toLongLong();
+            ++i;
         } else if (a == u"--runs"_qs) {
             runs = std::max(1, v.toInt());
             ++i;
@@ -288,6 +418,12 @@ int main(int argc, char** argv) {
                         ref / fast.seconds);
             std::fflush(stdout);
         }
+    }
+    if (links) {
+        linksBench(run.work, runs);
+    }
+    if (whyQueries > 0) {
+        whyBench(params, whyQueries);
     }
     return 0;
 }

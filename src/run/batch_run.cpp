@@ -104,6 +104,9 @@ private:
 
     int steps() {
         timer_.start();
+        if (int code = loadLinkRules()) {
+            return code;
+        }
         if (int code = load()) {
             return code;
         }
@@ -117,6 +120,28 @@ private:
         const int code = stopped() ? stoppedExit() : clusterAndExport();
         const int saved = save();
         return code ? code : saved;
+    }
+
+    int loadLinkRules() {
+        links_.byHost = options_.matchByHost;
+        if (!options_.ignoreHostsPath) {
+            return 0;
+        }
+        const QString& path = *options_.ignoreHostsPath;
+        HostListFile file = loadHostList(path, codec_);
+        if (file.error) {
+            return fail(beBadInput, file.error->message());
+        }
+        if (file.missing) {
+            return fail(beBadInput,
+                        QStringLiteral("the host list %1 does not exist").arg(quoted(path)));
+        }
+        if (file.problemCount > 0) {
+            say(hostListProblemText(file, path, options_.language), true);
+        }
+        progress(QStringLiteral("%1 hosts left out of the clustering").arg(file.list.size()));
+        links_.ignored = std::make_shared<const HostList>(std::move(file.list));
+        return 0;
     }
 
     int load() {
@@ -260,7 +285,7 @@ private:
                      .arg(options_.hardMethod ? u"hard"_qs : u"soft"_qs)
                      .arg(options_.threshold));
         auto done = std::async(std::launch::async, [&] {
-            return clusterWork(work_.lines, options_.hardMethod, options_.threshold, state,
+            return clusterWork(work_.lines, links_, options_.hardMethod, options_.threshold, state,
                                [this] { return stopped(); });
         });
         while (done.wait_for(std::chrono::seconds(2)) != std::future_status::ready) {
@@ -407,6 +432,7 @@ private:
     ResultStores stores_;
     QStringList lines_;
     RunWork work_;
+    LinkRules links_;
 };
 
 }  // namespace
@@ -449,6 +475,9 @@ QString batchUsage() {
         "  --lang en|ru        language of the export's texts (default the interface language)\n"
         "  --codepage NAME     code page of the files (default: the ANSI code page, and\n"
         "                      input files that are valid UTF-8 are read as UTF-8)\n"
+        "  --ignore-hosts FILE hosts whose URLs are left out of the clustering, one a line\n"
+        "  --match-by url|host results are the same when their URLs are equal (default) or\n"
+        "                      when their hosts are\n"
         "  --timings           a last line with the time of each phase\n"
         "  --quiet             no progress lines (errors are still shown)\n"
         "  --version           the program's version\n"
@@ -480,12 +509,16 @@ ParsedArguments parseBatchArguments(const QStringList& arguments, const BatchDef
                              regionOpt = valued(u"region"), outputOpt = valued(u"output"),
                              projectOpt = valued(u"project"), langOpt = valued(u"lang"),
                              codepageOpt = valued(u"codepage");
+    const QCommandLineOption ignoreHostsOpt = valued(u"ignore-hosts"),
+                             matchByOpt = valued(u"match-by");
     const QCommandLineOption noCacheOpt(u"no-cache"_qs), timingsOpt(u"timings"_qs),
         quietOpt(u"quiet"_qs), versionOpt(u"version"_qs), helpOpt(QStringList{u"h"_qs, u"help"_qs});
     const QList<QCommandLineOption> withValue = {queriesOpt, importOpt,   methodOpt, thresholdOpt,
                                                  cacheOpt,   urlOpt,      regionOpt, outputOpt,
                                                  langOpt,    codepageOpt, projectOpt};
+    const QList<QCommandLineOption> linkOpts = {ignoreHostsOpt, matchByOpt};
     parser.addOptions(withValue);
+    parser.addOptions(linkOpts);
     parser.addOptions({noCacheOpt, timingsOpt, quietOpt, versionOpt, helpOpt});
     if (!parser.parse(QStringList{kProgram} + arguments)) {
         return error(parser.errorText());
@@ -502,7 +535,7 @@ ParsedArguments parseBatchArguments(const QStringList& arguments, const BatchDef
         return error(QStringLiteral("unexpected argument %1")
                          .arg(quoted(parser.positionalArguments().first())));
     }
-    for (const QCommandLineOption& option : withValue) {
+    for (const QCommandLineOption& option : withValue + linkOpts) {
         if (parser.values(option).size() > 1) {
             return error(QStringLiteral("--%1 is given twice").arg(option.names().first()));
         }
@@ -572,6 +605,18 @@ ParsedArguments parseBatchArguments(const QStringList& arguments, const BatchDef
         } else {
             return error(QStringLiteral("--lang is en or ru, not %1").arg(quoted(*lang)));
         }
+    }
+    if (const std::optional<QString> hosts = value(ignoreHostsOpt)) {
+        if (hosts->isEmpty()) {
+            return error(QStringLiteral("the --ignore-hosts file name is empty"));
+        }
+        o.ignoreHostsPath = *hosts;
+    }
+    if (const std::optional<QString> matchBy = value(matchByOpt)) {
+        if (*matchBy != u"url" && *matchBy != u"host") {
+            return error(QStringLiteral("--match-by is url or host, not %1").arg(quoted(*matchBy)));
+        }
+        o.matchByHost = *matchBy == u"host";
     }
     if (codepage) {
         o.codePage = codepage->toLatin1();

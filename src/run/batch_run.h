@@ -42,6 +42,8 @@ struct BatchOptions {
     bool codePageGiven = false;
     bool quiet = false;    // no progress lines
     bool timings = false;  // a last line with the time of each phase
+    std::optional<QString> ignoreHostsPath;  // hosts left out of the clustering
+    bool matchByHost = false;                // results compared by host, not by whole URL
 };
 
 // The defaults that come from the system: the cache beside the program, the interface language,

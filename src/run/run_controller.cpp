@@ -182,7 +182,8 @@ void RunController::ResetWorkList() {
 }
 
 void RunController::StartGroupingThread() {
-    FGroupingThread = std::make_unique<TGroupingThread>(FWorkList.lines, FGroups,
+    linkWork_ = LinkWork(FWorkList.lines, request_.links);
+    FGroupingThread = std::make_unique<TGroupingThread>(linkWork_.lines(), FGroups,
                                                         request_.hardMethod, request_.threshold);
     progress_.setCaption(GetMessageText(Msg::ClusteringCaption, language_));
     progress_.setExplanation(GetMessageText(Msg::ClusteringExplanation, language_));
@@ -201,6 +202,7 @@ void RunController::StopGroupingThread() {
     FGroupingThread->Terminate();
     FGroupingThread->WaitFor();
     FGroupingThread.reset();
+    linkWork_.clear();
     ProcessTimer.stop();
 }
 

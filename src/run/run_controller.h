@@ -53,6 +53,7 @@ struct RunRequest {
     std::optional<int> regionCode;  // the selected region; none: the default region 213
     bool hardMethod = false;
     int threshold = 3;  // 1 to 10
+    LinkRules links;    // ignored hosts, matching by host
 };
 
 // The two-phase run of the main window: fetch what has no fresh stored result, then cluster
@@ -111,6 +112,7 @@ private:
 
     RunPlan plan_;  // the queries a fetch asks, and where their answers go
     RunWork FWorkList;
+    LinkWork linkWork_;  // the work as the engine sees it under the request's link rules
     TStringListDynArray FGroups;
     std::vector<TYandexThreadRec> FYandexThreads;
     std::unique_ptr<TGroupingThread> FGroupingThread;

@@ -120,4 +120,11 @@ std::optional<ClusterList> clusterWork(const WorkList& work, bool hardMethod, in
     return assembleClusters(groups);
 }
 
+std::optional<ClusterList> clusterWork(const WorkList& work, const LinkRules& rules,
+                                       bool hardMethod, int threshold, GroupingProgress& progress,
+                                       const std::function<bool()>& stopRequested) {
+    const LinkWork reduced(work, rules);
+    return clusterWork(reduced.lines(), hardMethod, threshold, progress, stopRequested);
+}
+
 }  // namespace kelvara

@@ -2,6 +2,7 @@
 
 #include "clustering/cluster.h"
 #include "clustering/engine.h"
+#include "clustering/link_rules.h"
 #include "core/platform.h"
 #include "core/serp_entry.h"
 #include "search/yandex_worker.h"
@@ -91,6 +92,10 @@ QString notServiceUrlText(const QString& url, UiLanguage language);
 // from them, bucket last. None when a stop request ended it early.
 std::optional<ClusterList> clusterWork(const WorkList& work, bool hardMethod, int threshold,
                                        GroupingProgress& progress,
+                                       const std::function<bool()>& stopRequested = {});
+// The same under link rules: the engine runs on the work's lists as the rules reduce them.
+std::optional<ClusterList> clusterWork(const WorkList& work, const LinkRules& rules,
+                                       bool hardMethod, int threshold, GroupingProgress& progress,
                                        const std::function<bool()>& stopRequested = {});
 
 }  // namespace kelvara

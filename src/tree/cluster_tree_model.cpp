@@ -84,6 +84,17 @@ ClusterList ClusterTreeModel::content() const {
     return out;
 }
 
+void ClusterTreeModel::setWeakPhrases(QSet<QString> phrases) {
+    weak_ = std::move(phrases);
+    for (const auto& c : clusters_) {
+        if (!c->children.empty()) {
+            Q_EMIT dataChanged(
+                createIndex(0, tcCaption, c->children.front().get()),
+                createIndex(c->childCount() - 1, tcCaption, c->children.back().get()), {WeakRole});
+        }
+    }
+}
+
 void ClusterTreeModel::notifyResultsChanged() {
     if (clusters_.empty()) {
         return;
@@ -266,6 +277,8 @@ QVariant ClusterTreeModel::data(const QModelIndex& index, int role) const {
             return n->isCluster();
         case LevelRole:
             return n->level();
+        case WeakRole:
+            return !n->isCluster() && !weak_.isEmpty() && weak_.contains(n->Data.Caption);
         default:
             return {};
     }

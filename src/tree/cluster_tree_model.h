@@ -4,6 +4,7 @@
 #include "core/serp_entry.h"
 
 #include <QAbstractItemModel>
+#include <QSet>
 #include <QString>
 #include <QStringView>
 
@@ -47,6 +48,7 @@ enum TreeRole : int {
     ImageIndexRole = Qt::UserRole + 1,  // int, index into TreeImages (column 1 only)
     BoldRole,                           // bool, the whole row is painted bold (clusters)
     LevelRole,                          // int, 0 for a cluster, 1 for a phrase
+    WeakRole,                           // bool, a phrase whose removal would split its cluster
 };
 
 // Indexes into TreeImages used by the tree and its menu.
@@ -121,6 +123,9 @@ public:
     // Tells the views that the store's results changed, so column 3 is painted afresh.
     void notifyResultsChanged();
 
+    // The phrases to mark as the weak links of their clusters (by caption); empty: none.
+    void setWeakPhrases(QSet<QString> phrases);
+
     // Replaces the whole tree (one model reset); every node starts unchecked and collapsed. The
     // old nodes are freed, so nodesDiscarded() is sent first: undo steps that name them must go.
     void fillTree(const ClusterList& clusters);
@@ -192,6 +197,7 @@ private:
     std::vector<std::unique_ptr<TreeNode>> clusters_;
     int phrases_ = 0;
     const ResultStore* store_ = nullptr;
+    QSet<QString> weak_;
     bool inBatch_ = false;
     int shownClusters_ = 0;
     int shownPhrases_ = 0;

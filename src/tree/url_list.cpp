@@ -52,4 +52,12 @@ std::vector<UrlListRow> clusterUrlRows(const ResultStore& store, const QStringLi
     return rows;
 }
 
+QString phraseShareText(int matches, qsizetype phrases) {
+    if (phrases <= 0) {
+        return QStringLiteral("-");
+    }
+    const qint64 percent = (qint64(matches) * 200 + phrases) / (qint64(phrases) * 2);
+    return QString::number(percent) + QStringLiteral(" %");
+}
+
 }  // namespace kelvara

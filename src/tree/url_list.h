@@ -22,4 +22,8 @@ std::vector<UrlListRow> phraseUrlRows(const ResultStore& store, const QString& p
 std::vector<UrlListRow> clusterUrlRows(const ResultStore& store, const QStringList& phrases,
                                        int limit = 20);
 
+// The share of a cluster's phrases whose results hold a URL, as a whole percentage ("67 %"),
+// rounded to the nearest; "-" for a cluster without phrases.
+QString phraseShareText(int matches, qsizetype phrases);
+
 }  // namespace kelvara

@@ -78,6 +78,11 @@ protected:
             option->font.setBold(true);
             option->fontMetrics = QFontMetrics(option->font);
         }
+        if (index.column() == tcCaption && index.data(WeakRole).toBool()) {
+            option->font.setItalic(true);
+            option->fontMetrics = QFontMetrics(option->font);
+            option->palette.setColor(QPalette::Text, QColor(190, 0, 0));
+        }
     }
 
 private:

@@ -9,6 +9,7 @@
 #include "ui/about_form.h"
 #include "ui/cluster_tree_view.h"
 #include "ui/dialogs.h"
+#include "ui/link_controls.h"
 #include "ui/progress_form.h"
 #include "ui/url_list_form.h"
 
@@ -105,6 +106,9 @@ TfrmMainForm::TfrmMainForm(Environment env, QWidget* parent)
     vdtList->setUndoStack(&undoStack_, undo, redo);
     // A tree filled past the stack frees the nodes its steps name.
     connect(&model_, &ClusterTreeModel::nodesDiscarded, &undoStack_, &QUndoStack::clear);
+    links_ = new LinkControls(path("ignored-hosts.txt"), codec_, env_.platform.language, this);
+    ui->secondRow->insertWidget(1, links_->button());
+    links_->attachTree(vdtList, &model_);
 
     FormCreate();
 
@@ -157,6 +161,7 @@ void TfrmMainForm::FormCreate() {
     }
     ui->cbRegion->setCurrentIndex(-1);
     LoadSettings(*FCfg, *this);
+    links_->load(*FCfg, problems);
     const Stamp now = env_.platform.clock();
     // A cache of an older version holds the results of the region it was asked for then.
     if (auto err = LoadCache(FGlobalList, path("cache.txt"), now, codec_, settingsRegion(*FCfg))) {
@@ -206,6 +211,7 @@ void TfrmMainForm::FormDestroy() {
         problems << err->message();
     }
     SaveSettings(*FCfg, *this);
+    links_->save(*FCfg);
     if (auto err = FCfg->flush()) {
         problems << err->message();
     }
@@ -281,6 +287,7 @@ void TfrmMainForm::Button1Click() {
     runRegion_ = request.regionCode.value_or(kDefaultRegion);
     request.hardMethod = ui->RadioButton2->isChecked();
     request.threshold = threshold();
+    request.links = links_->startRun(request.hardMethod, request.threshold);
     controller_->Button1Click(request);
 }
 
@@ -293,6 +300,7 @@ void TfrmMainForm::BuildClusterTree(const ClusterList& clusters) {
     treeRegion_ = runRegion_;
     // One step of its own: undo brings the edited tree back.
     replaceTree(&undoStack_, model_, vdtList, clusters, &FGlobalList.of(treeRegion_));
+    links_->runFinished(clusters, model_.resultStore());
     ui->lbCountText->setText(model_.countText());
     ui->Button4->setEnabled(true);
     writeRecovery();  // a run's result is worth keeping at once
@@ -361,7 +369,7 @@ void TfrmMainForm::vdtListNodeClick(const QModelIndex& node, int level) {
     if (!n) {
         return;
     }
-    TForm1 form(*model_.resultStore(), *n, level, env_.opener, this);
+    TForm1 form(*model_.resultStore(), *n, level, env_.opener, this, env_.platform.language);
     form.exec();
 }
 

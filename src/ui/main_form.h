@@ -26,6 +26,7 @@ namespace kelvara {
 
 struct Project;
 class ClusterTreeView;
+class LinkControls;
 class TfrmAboutForm;
 class TfrmProgressForm;
 
@@ -55,6 +56,7 @@ public:
     TfrmAboutForm* aboutForm() const { return aboutForm_; }
     double manualSize() const { return FManualSize; }
     RunController& runController() { return *controller_; }
+    LinkControls& links() { return *links_; }
 
     // The run, as the cluster button starts it; returns when the run has ended.
     void Button1Click();
@@ -143,6 +145,7 @@ private:
     std::unique_ptr<ErrorView> errorView_;
     std::unique_ptr<CacheSaver> saver_;  // before the controller, which saves through it
     std::unique_ptr<RunController> controller_;
+    LinkControls* links_ = nullptr;  // ignored hosts, matching, "why together"
     bool destroyed_ = false;
 
     QString projectPath_;      // the open project file; empty: none yet

@@ -12,7 +12,7 @@
 namespace kelvara {
 
 TForm1::TForm1(const ResultStore& store, const TreeNode& node, int level, UrlOpener opener,
-               QWidget* parent)
+               QWidget* parent, UiLanguage language)
     : QDialog(parent), opener_(std::move(opener)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Список URL"));
@@ -32,13 +32,16 @@ TForm1::TForm1(const ResultStore& store, const TreeNode& node, int level, UrlOpe
     listView1_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     listView1_->setCursor(Qt::PointingHandCursor);
     listView1_->setHeaderLabels(
-        {QStringLiteral("#"), QStringLiteral("URL"), QStringLiteral("Совпадения")});
+        {QStringLiteral("#"), QStringLiteral("URL"), QStringLiteral("Совпадения"),
+         language == UiLanguage::Russian ? QStringLiteral("Доля фраз") : QStringLiteral("Share")});
     listView1_->headerItem()->setTextAlignment(2, Qt::AlignCenter);
+    listView1_->headerItem()->setTextAlignment(3, Qt::AlignCenter);
     QHeaderView* header = listView1_->header();
     header->setStretchLastSection(false);
     header->resizeSection(0, 50);
     header->setSectionResizeMode(1, QHeaderView::Stretch);
     header->resizeSection(2, 100);
+    header->resizeSection(3, 80);
     listView1_->setStyleSheet(QStringLiteral(
         "QTreeView::item { border-right: 1px solid #d8d8d8; border-bottom: 1px solid #d8d8d8; }"));
 
@@ -64,6 +67,9 @@ TForm1::TForm1(const ResultStore& store, const TreeNode& node, int level, UrlOpe
         item->setText(0, QString::number(i + 1));
         item->setText(1, rows[i].display);
         item->setText(2, cluster ? QString::number(rows[i].matches) : QStringLiteral("-"));
+        item->setText(
+            3, cluster ? phraseShareText(rows[i].matches, node.childCount()) : QStringLiteral("-"));
+        item->setTextAlignment(3, Qt::AlignCenter);
         item->setFont(1, link);
         item->setForeground(1, QColor(0, 0, 255));
         item->setForeground(2, QColor(0, 0, 0));

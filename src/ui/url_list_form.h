@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/platform.h"
 #include "core/serp_entry.h"
 #include "ui/shell_open.h"
 
@@ -17,8 +18,10 @@ struct TreeNode;
 class TForm1 : public QDialog {
     Q_OBJECT
 public:
+    // For a cluster a fourth column gives the share of its phrases that have each URL; its
+    // header is in the interface language.
     TForm1(const ResultStore& store, const TreeNode& node, int level, UrlOpener opener,
-           QWidget* parent = nullptr);
+           QWidget* parent = nullptr, UiLanguage language = UiLanguage::Russian);
 
     QTreeWidget* ListView1() const { return listView1_; }
 
