@@ -43,10 +43,23 @@ enum class Msg : int {
     FailedQuery = 29,
     HttpStatus = 30,
     NotHttpUrl = 31,
+    // The fetch at the service's limits: the errors that end a run at once, the skipped queries,
+    // the progress figures, the plan before a fetch and the threads control.
+    DailyLimit = 32,
+    RequestRefused = 33,
+    Throttled = 34,
+    SkippedQueries = 35,
+    SkippedQuery = 36,
+    FetchFigures = 37,
+    FetchPlan = 38,
+    FetchCost = 39,
+    ConfirmFetch = 40,
+    ThreadsLabel = 41,
+    DeferredCount = 42,
 };
 
-inline constexpr int kMessageCount = 32;
-static_assert(int(Msg::NotHttpUrl) == kMessageCount - 1, "the last message closes the table");
+inline constexpr int kMessageCount = 43;
+static_assert(int(Msg::DeferredCount) == kMessageCount - 1, "the last message closes the table");
 
 // The message in the given language; a number outside the table gives "".
 QString GetMessageText(Msg message, UiLanguage language);

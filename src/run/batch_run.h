@@ -36,8 +36,12 @@ struct BatchOptions {
     QString outputPath;  // empty or "-": standard output
     UiLanguage language = UiLanguage::English;
     QByteArray codePage = "windows-1252";
-    bool quiet = false;    // no progress lines
-    bool timings = false;  // a last line with the time of each phase
+    bool quiet = false;       // no progress lines
+    bool timings = false;     // a last line with the time of each phase
+    int threads = 1;          // requests in flight at once
+    double maxRps = 0;        // the pace of all requests together; 0: none
+    double pricePer1000 = 0;  // with the plan when set
+    bool dryRun = false;      // print the plan of the fetch and stop before it
 };
 
 // The defaults that come from the system: the cache beside the program, the interface language,
@@ -47,6 +51,10 @@ struct BatchDefaults {
     int cacheRegion = 213;
     UiLanguage language = UiLanguage::English;
     QByteArray codePage = "windows-1252";
+    // Threads, MaxRps and PricePer1000 of settings.ini beside the program; flags override them.
+    int threads = 1;
+    double maxRps = 0;
+    double pricePer1000 = 0;
     static BatchDefaults system();
 };
 
@@ -67,7 +75,8 @@ struct BatchEnvironment {
     // Set (by a signal handler, say) to stop the run as the window's cancel does: the request in
     // flight is aborted, what was answered is kept and saved, and the run ends with beStopped.
     const std::atomic<bool>* stop = nullptr;
-    int saveIntervalMs = 60'000;                   // how often a long fetch saves what has arrived
+    int saveIntervalMs = 60'000;  // how often a long fetch saves what has arrived
+    qint64 throttleGiveUpMs = 0;  // refused as "too many" this long: the run ends; 0: 10 minutes
     std::function<bool(QByteArrayView)> writeOut;  // standard output; false when writing failed
     std::function<void(const QString&)> writeErr;  // one line of standard error, without "\n"
 };

@@ -44,6 +44,13 @@ class ErrorView {
 public:
     virtual ~ErrorView() = default;
     virtual void showError(const QString& text) = 0;
+    // What the user should know after a run that went on: the skipped queries.
+    virtual void showNotice(const QString& text) { showError(text); }
+    // Asks before a large fetch; false: nothing is sent.
+    virtual bool confirm(const QString& text) {
+        (void)text;
+        return true;
+    }
 };
 
 // What a run takes from the main window's controls.
@@ -52,7 +59,11 @@ struct RunRequest {
     QString serviceUrl;             // the URL box
     std::optional<int> regionCode;  // the selected region; none: the default region 213
     bool hardMethod = false;
-    int threshold = 3;  // 1 to 10
+    int threshold = 3;               // 1 to 10
+    int threads = 1;                 // requests in flight at once
+    double maxRps = 0;               // the pace of all of them together; 0: none
+    bool confirmLargeFetch = false;  // ask before more than kConfirmAbove requests
+    double pricePer1000 = 0;         // shown in that question when set
 };
 
 // The two-phase run of the main window: fetch what has no fresh stored result, then cluster
@@ -108,6 +119,7 @@ private:
     RunRequest request_;
 
     void SaveArrivals();
+    QString figuresText(int done, int total) const;
 
     RunPlan plan_;  // the queries a fetch asks, and where their answers go
     RunWork FWorkList;
@@ -120,6 +132,8 @@ private:
     CacheSaver* saver_ = nullptr;
     int saveInterval_ = 60'000;
     QElapsedTimer sinceSave_;
+    QElapsedTimer sinceStart_;
+    QString skippedText_;  // shown when the run has ended
     std::mutex arrivedMutex_;
     CacheSaver::Arrivals arrived_;
     size_t arrivedSaved_ = 0;

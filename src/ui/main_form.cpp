@@ -56,6 +56,10 @@ class ErrorBoxes final : public ErrorView {
 public:
     explicit ErrorBoxes(QWidget* parent) : parent_(parent) {}
     void showError(const QString& text) override { Dialogs::error(parent_, text); }
+    void showNotice(const QString& text) override { Dialogs::information(parent_, text); }
+    bool confirm(const QString& text) override {
+        return Dialogs::question(parent_, text) == QMessageBox::Yes;
+    }
 
 private:
     QWidget* parent_;
@@ -137,6 +141,8 @@ void TfrmMainForm::FormCreate() {
     }
     ui->cbRegion->setCurrentIndex(-1);
     LoadSettings(*FCfg, *this);
+    fetchSettings_ = readFetchSettings(*FCfg);
+    ui->sbThreads->setValue(fetchSettings_.threads);
     const Stamp now = env_.platform.clock();
     // A cache of an older version holds the results of the region it was asked for then.
     if (auto err = LoadCache(FGlobalList, path("cache.txt"), now, codec_, settingsRegion(*FCfg))) {
@@ -149,6 +155,7 @@ void TfrmMainForm::FormCreate() {
     ui->LabeledEdit2Label->setText(GetMessageText(Msg::UrlLabel, lang));
     ui->Label2->setText(messageText(Msg::QueriesLabel, lang, {QStringLiteral("0")}));
     ui->GroupBox1->setTitle(GetMessageText(Msg::MethodFrame, lang));
+    ui->lbThreads->setText(GetMessageText(Msg::ThreadsLabel, lang));
     ui->Button1->setText(GetMessageText(Msg::ClusterButton, lang));
     ui->lbCountText->setText(model_.countText());
     UpdateQueryCount();
@@ -180,6 +187,7 @@ void TfrmMainForm::FormDestroy() {
         problems << err->message();
     }
     SaveSettings(*FCfg, *this);
+    writeFetchThreads(*FCfg, ui->sbThreads->value());
     if (auto err = FCfg->flush()) {
         problems << err->message();
     }
@@ -242,6 +250,10 @@ void TfrmMainForm::Button1Click() {
     runRegion_ = request.regionCode.value_or(kDefaultRegion);
     request.hardMethod = ui->RadioButton2->isChecked();
     request.threshold = ui->cbPorog->currentIndex() + kMinThreshold;
+    request.threads = ui->sbThreads->value();
+    request.maxRps = fetchSettings_.maxRps;
+    request.confirmLargeFetch = fetchSettings_.confirmLargeFetch;
+    request.pricePer1000 = fetchSettings_.pricePer1000;
     controller_->Button1Click(request);
 }
 

@@ -160,6 +160,8 @@ ServiceDouble::ServiceDouble(Tls tls) : tls_(tls != Tls::None) {
         }
         server_ = std::move(server);
     }
+    // Enough workers for a client of 50 parallel slots.
+    server_->new_task_queue = [] { return new httplib::ThreadPool(64); };
     // Short keep-alive: each request of the transport comes on a connection of its own.
     server_->set_keep_alive_timeout(1);
     const auto handler = [this](const httplib::Request& req, httplib::Response& res) {
@@ -216,6 +218,36 @@ int ServiceDouble::requestCount() const {
     return int(requests_.size());
 }
 
+void ServiceDouble::setQuota(double perSecond, Refusal refusal, int retryAfterS) {
+    std::lock_guard lock(mutex_);
+    quotaPerSecond_ = perSecond;
+    refusal_ = refusal;
+    retryAfterS_ = retryAfterS;
+    tokens_ = perSecond;
+    refilled_ = std::chrono::steady_clock::now();
+}
+
+bool ServiceDouble::overQuota() {
+    std::lock_guard lock(mutex_);
+    if (quotaPerSecond_ <= 0) {
+        return false;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    const double seconds = std::chrono::duration<double>(now - refilled_).count();
+    refilled_ = now;
+    tokens_ = std::min(quotaPerSecond_, tokens_ + seconds * quotaPerSecond_);
+    if (tokens_ < 1) {
+        return true;
+    }
+    tokens_ -= 1;
+    return false;
+}
+
+std::map<QString, int> ServiceDouble::servedPerQuery() const {
+    std::lock_guard lock(mutex_);
+    return served_;
+}
+
 ServiceAnswer ServiceDouble::answerFor(const QString& query) {
     std::lock_guard lock(mutex_);
     const auto it = scripts_.find(query);
@@ -264,6 +296,41 @@ void ServiceDouble::handle(const httplib::Request& req, httplib::Response& res) 
         requests_.push_back(r);
     }
 
+    // The quota counts requests as they arrive; every answer, a refusal too, takes the latency.
+    const bool over = overQuota();
+    const int latency = latencyMs_.load();
+    for (int waited = 0; waited < latency && !stopping_; waited += 10) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(10, latency - waited)));
+    }
+    if (over) {
+        ++refused_;
+        Refusal refusal;
+        int retryAfter;
+        {
+            std::lock_guard lock(mutex_);
+            refusal = refusal_;
+            retryAfter = retryAfterS_;
+        }
+        if (refusal == Refusal::Http429) {
+            res.status = 429;
+            if (retryAfter > 0) {
+                res.set_header("Retry-After", std::to_string(retryAfter));
+            }
+            res.set_content("Too Many Requests", "text/plain");
+            return;
+        }
+        QByteArray body = xmlWithError(55, u"Requests per second exceeded"_qs);
+        if (rest) {
+            body = QJsonDocument(QJsonObject{{u"rawData"_qs, QString::fromLatin1(body.toBase64())}})
+                       .toJson(QJsonDocument::Compact);
+        }
+        res.set_content(body.toStdString(), rest ? "application/json" : "text/xml");
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        ++served_[r.query];
+    }
     const ServiceAnswer a = answerFor(r.query);
     for (int waited = 0; waited < a.delayMs && !stopping_; waited += 10) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
