@@ -11,6 +11,7 @@
 #include "run/fetch.h"
 #include "run/run_rules.h"
 #include "search/cache.h"
+#include "search/rest_form.h"
 #include "table/csv_export.h"
 #include "table/query_import.h"
 
@@ -222,6 +223,12 @@ private:
         request.maxRps = options_.maxRps;
         request.throttleGiveUpMs = env_.throttleGiveUpMs;
         request.counters = &counters;
+        if (options_.deferred) {
+            request.deferred = true;
+            request.operationsUrl = options_.operationsUrl;
+            request.operations = std::make_shared<OperationStore>(options_.operationsPath);
+            request.operations->load();
+        }
         // What arrived since the last save; the slots call this one at a time.
         CacheSaver::Arrivals arrived{options_.region, {}};
         request.answered = [&](size_t index) {
@@ -235,12 +242,19 @@ private:
             const int skipped = counters.skipped.load();
             if (done > 0 && (shown.elapsed() >= 1000 || done + skipped == total)) {
                 shown.restart();
-                progress(
+                QString line =
                     QStringLiteral("fetched %1 of %2; %3")
                         .arg(num(done + skipped), num(total),
                              fetchFiguresText(done + skipped, total, sinceStart.elapsed(),
                                               counters.retries.load(), counters.slowDowns.load(),
-                                              UiLanguage::English)));
+                                              UiLanguage::English));
+                if (options_.deferred) {
+                    line += u"; "_qs +
+                            messageText(Msg::DeferredCount, UiLanguage::English,
+                                        {num(counters.sent.load()), num(counters.ready.load()),
+                                         num(counters.read.load())});
+                }
+                progress(line);
             }
             if (options_.cachePath && done > 0 && sinceSave.elapsed() >= env_.saveIntervalMs) {
                 // What arrived so far, on disk before the fetch goes on.
@@ -368,6 +382,7 @@ private:
 BatchDefaults BatchDefaults::system() {
     BatchDefaults d;
     d.cachePath = executableDir() + QStringLiteral("cache.txt");
+    d.operationsPath = executableDir() + QStringLiteral("operations.txt");
     d.language = systemUiLanguage();
     d.codePage = systemAnsiCodePage();
     // Read as the window reads it; a file that cannot be read leaves the default.
@@ -378,6 +393,8 @@ BatchDefaults BatchDefaults::system() {
         d.threads = fetch.threads;
         d.maxRps = fetch.maxRps;
         d.pricePer1000 = fetch.pricePer1000;
+        d.deferred = fetch.deferred;
+        d.operationsUrl = fetch.operationsUrl;
     }
     return d;
 }
@@ -405,6 +422,11 @@ QString batchUsage() {
         "                      settings.ini, else 1)\n"
         "  --max-rps R         requests per second for all threads together, 0 = no limit\n"
         "                      (default MaxRps of settings.ini, else 0)\n"
+        "  --deferred          deferred requests (REST URL only): cheaper, answered in\n"
+        "                      minutes; the operations are kept in operations.txt beside\n"
+        "                      the program and resumed by the next run\n"
+        "  --operations-url U  the operations service (default OperationsUrl of\n"
+        "                      settings.ini, else https://operation.api.cloud.yandex.net)\n"
         "  --dry-run           print the plan of the fetch (queries to ask, from the cache,\n"
         "                      time, cost with PricePer1000) and stop before asking\n"
         "  --output FILE       where the export goes; - or none: standard output\n"
@@ -440,15 +462,17 @@ ParsedArguments parseBatchArguments(const QStringList& arguments, const BatchDef
                              cacheOpt = valued(u"cache"), urlOpt = valued(u"url"),
                              regionOpt = valued(u"region"), outputOpt = valued(u"output"),
                              langOpt = valued(u"lang"), codepageOpt = valued(u"codepage"),
-                             threadsOpt = valued(u"threads"), maxRpsOpt = valued(u"max-rps");
+                             threadsOpt = valued(u"threads"), maxRpsOpt = valued(u"max-rps"),
+                             operationsUrlOpt = valued(u"operations-url");
     const QCommandLineOption noCacheOpt(u"no-cache"_qs), timingsOpt(u"timings"_qs),
         quietOpt(u"quiet"_qs), versionOpt(u"version"_qs), helpOpt(QStringList{u"h"_qs, u"help"_qs}),
-        dryRunOpt(u"dry-run"_qs);
-    const QList<QCommandLineOption> withValue = {queriesOpt, importOpt,   methodOpt,  thresholdOpt,
-                                                 cacheOpt,   urlOpt,      regionOpt,  outputOpt,
-                                                 langOpt,    codepageOpt, threadsOpt, maxRpsOpt};
+        dryRunOpt(u"dry-run"_qs), deferredOpt(u"deferred"_qs);
+    const QList<QCommandLineOption> withValue = {
+        queriesOpt, importOpt, methodOpt,   thresholdOpt, cacheOpt,  urlOpt,          regionOpt,
+        outputOpt,  langOpt,   codepageOpt, threadsOpt,   maxRpsOpt, operationsUrlOpt};
     parser.addOptions(withValue);
-    parser.addOptions({noCacheOpt, timingsOpt, quietOpt, versionOpt, helpOpt, dryRunOpt});
+    parser.addOptions(
+        {noCacheOpt, timingsOpt, quietOpt, versionOpt, helpOpt, dryRunOpt, deferredOpt});
     if (!parser.parse(QStringList{kProgram} + arguments)) {
         return error(parser.errorText());
     }
@@ -482,6 +506,12 @@ ParsedArguments parseBatchArguments(const QStringList& arguments, const BatchDef
     o.threads = defaults.threads;
     o.maxRps = defaults.maxRps;
     o.pricePer1000 = defaults.pricePer1000;
+    o.deferred = defaults.deferred || parser.isSet(deferredOpt);
+    o.operationsUrl = value(operationsUrlOpt).value_or(defaults.operationsUrl);
+    o.operationsPath = defaults.operationsPath;
+    if (o.deferred && !isServiceUrl(o.operationsUrl)) {
+        return error(notServiceUrlText(o.operationsUrl, o.language));
+    }
     if (const std::optional<QString> threads = value(threadsOpt);
         threads &&
         (!parseInt(*threads, &o.threads) || o.threads < kMinThreads || o.threads > kMaxThreads)) {
@@ -559,6 +589,9 @@ ParsedArguments parseBatchArguments(const QStringList& arguments, const BatchDef
     }
     if (!o.serviceUrl.isEmpty() && !isServiceUrl(o.serviceUrl)) {
         return error(notServiceUrlText(o.serviceUrl, o.language));
+    }
+    if (o.deferred && !o.serviceUrl.isEmpty() && !isRestSearchUrl(o.serviceUrl)) {
+        return error(QStringLiteral("--deferred needs the REST form's URL (path /v2/web/search)"));
     }
     out.options = std::move(o);
     return out;

@@ -42,6 +42,9 @@ struct BatchOptions {
     double maxRps = 0;        // the pace of all requests together; 0: none
     double pricePer1000 = 0;  // with the plan when set
     bool dryRun = false;      // print the plan of the fetch and stop before it
+    bool deferred = false;    // deferred requests (a REST URL only)
+    QString operationsUrl;    // where the operations are asked for
+    QString operationsPath;   // the file of the operations; empty: kept in memory only
 };
 
 // The defaults that come from the system: the cache beside the program, the interface language,
@@ -55,6 +58,9 @@ struct BatchDefaults {
     int threads = 1;
     double maxRps = 0;
     double pricePer1000 = 0;
+    bool deferred = false;
+    QString operationsUrl = QStringLiteral("https://operation.api.cloud.yandex.net");
+    QString operationsPath;  // operations.txt beside the program
     static BatchDefaults system();
 };
 

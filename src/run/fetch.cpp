@@ -20,6 +20,11 @@ Fetcher serviceFetcher(SearchContext context) {
             c.throttleGiveUpMs = request.throttleGiveUpMs;
         }
         c.answered = request.answered;
+        if (request.deferred && request.operations) {
+            c.deferred = true;
+            c.operations = request.operations;
+            c.operationsUrl = request.operationsUrl;
+        }
         // The worker's counters reach the caller with each progress call.
         std::atomic<YandexWorker*> running{nullptr};
         c.progress = [&running, &request](int done, int total) {
@@ -28,6 +33,9 @@ Fetcher serviceFetcher(SearchContext context) {
                 request.counters->retries.store(w->FRetries.load());
                 request.counters->slowDowns.store(w->FSlowDowns.load());
                 request.counters->skipped.store(w->FSkippedQueries.load());
+                request.counters->sent.store(w->FSent.load());
+                request.counters->ready.store(w->FReady.load());
+                request.counters->read.store(w->FRead.load());
             }
             if (request.progress) {
                 request.progress(done, total);

@@ -30,6 +30,9 @@ struct FetchCounters {
     std::atomic<int> retries{0};
     std::atomic<int> slowDowns{0};
     std::atomic<int> skipped{0};
+    std::atomic<int> sent{0};  // the deferred mode: operations created, done, and read
+    std::atomic<int> ready{0};
+    std::atomic<int> read{0};
 };
 
 // What a synchronous fetch is given besides its list.
@@ -47,6 +50,11 @@ struct FetchRequest {
     double maxRps = 0;                  // 0: no limit
     qint64 throttleGiveUpMs = 0;        // 0: the worker's own bound
     FetchCounters* counters = nullptr;  // updated before each progress call when given
+    // The deferred mode (a REST URL only): the operations file's store and the operations
+    // service's address.
+    bool deferred = false;
+    std::shared_ptr<OperationStore> operations;
+    QString operationsUrl;
 };
 
 // Asks the service for each line of the list, attaching an entry to every line answered with

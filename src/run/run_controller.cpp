@@ -90,6 +90,12 @@ bool RunController::StartYandexThreads() {
         SearchContext context = search_;
         context.threads = request_.threads;
         context.maxRps = request_.maxRps;
+        if (request_.deferred && operations_) {
+            context.deferred = true;
+            context.operations = operations_;
+            context.operationsUrl = request_.operationsUrl;
+            operations_->load();
+        }
         FetchList* list = slot.list;
         // On a slot's thread, right after the line `index` was answered (never two at once).
         context.answered = [this, list, chained = search_.answered](size_t index) {
@@ -142,11 +148,19 @@ void RunController::ProcessTimerTimer() {
         const TYandexThread* failed = nullptr;
         int retries = 0;
         int slowDowns = 0;
+        int sent = 0;
+        int ready = 0;
+        int read = 0;
+        bool deferred = false;
         for (const TYandexThreadRec& slot : FYandexThreads) {
             total += slot.Thread->FTotalQueries;
             done += slot.Thread->FSuccessQueries.load() + slot.Thread->FSkippedQueries.load();
             retries += slot.Thread->FRetries.load();
             slowDowns += slot.Thread->FSlowDowns.load();
+            sent += slot.Thread->FSent.load();
+            ready += slot.Thread->FReady.load();
+            read += slot.Thread->FRead.load();
+            deferred = deferred || slot.Thread->Deferred();
             const TYandexStatus status = slot.Thread->FStatus.load(std::memory_order_acquire);
             allDone = allDone && status == ysSuccess;
             if (status == ysError) {
@@ -173,8 +187,14 @@ void RunController::ProcessTimerTimer() {
             if (saver_ && sinceSave_.isValid() && sinceSave_.elapsed() >= saveInterval_) {
                 SaveArrivals();
             }
-            progress_.setCountText(messageText(Msg::FetchCount, language_,
-                                               {QString::number(done), QString::number(total)}));
+            QString count = messageText(Msg::FetchCount, language_,
+                                        {QString::number(done), QString::number(total)});
+            if (deferred) {
+                count += u"\n"_qs + messageText(Msg::DeferredCount, language_,
+                                                {QString::number(sent), QString::number(ready),
+                                                 QString::number(read)});
+            }
+            progress_.setCountText(count);
             progress_.setExplanation(GetMessageText(Msg::FetchExplanation, language_) + u"\n"_qs +
                                      fetchFiguresText(done, total, sinceStart_.elapsed(), retries,
                                                       slowDowns, language_));

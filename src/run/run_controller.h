@@ -59,9 +59,11 @@ struct RunRequest {
     QString serviceUrl;             // the URL box
     std::optional<int> regionCode;  // the selected region; none: the default region 213
     bool hardMethod = false;
-    int threshold = 3;               // 1 to 10
-    int threads = 1;                 // requests in flight at once
-    double maxRps = 0;               // the pace of all of them together; 0: none
+    int threshold = 3;      // 1 to 10
+    int threads = 1;        // requests in flight at once
+    double maxRps = 0;      // the pace of all of them together; 0: none
+    bool deferred = false;  // deferred requests (a REST URL only)
+    QString operationsUrl;
     bool confirmLargeFetch = false;  // ask before more than kConfirmAbove requests
     double pricePer1000 = 0;         // shown in that question when set
 };
@@ -86,6 +88,10 @@ public:
     // Where the store is saved at the end of every fetch phase (finished, failed or cancelled)
     // and about once a minute while a long fetch goes on; none: not saved by the run.
     void setCacheSaver(CacheSaver* saver) { saver_ = saver; }
+    // The deferred mode's operations, kept beside the program; none: the mode is off.
+    void setOperationStore(std::shared_ptr<OperationStore> store) {
+        operations_ = std::move(store);
+    }
     // How often a running fetch saves what has arrived; a minute in the program.
     void setSaveInterval(int ms) { saveInterval_ = ms; }
 
@@ -130,6 +136,7 @@ private:
 
     // Saving while a fetch goes on: the workers hand a copy of each answer over as it arrives.
     CacheSaver* saver_ = nullptr;
+    std::shared_ptr<OperationStore> operations_;
     int saveInterval_ = 60'000;
     QElapsedTimer sinceSave_;
     QElapsedTimer sinceStart_;

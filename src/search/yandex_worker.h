@@ -3,15 +3,19 @@
 #include "core/platform.h"
 #include "core/serp_entry.h"
 #include "core/textfile.h"
+#include "search/deferred.h"
 #include "search/http_transport.h"
 #include "search/rest_form.h"
+#include "search/yandex_answer.h"
 
 #include <QString>
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -66,6 +70,23 @@ struct SearchContext {
     int slowDownMs = 1000;
     // Refused for being over the rate, without a single answer, for this long: the run ends.
     qint64 throttleGiveUpMs = 10 * 60 * 1000;
+    // The deferred mode (a REST URL only): every query becomes an operation, kept in
+    // `operations` as it is created, and asked for at operationsUrl every operationPollMs until
+    // it is done; one that is not done after operationGiveUpMs is created again, then reported.
+    bool deferred = false;
+    std::shared_ptr<OperationStore> operations;
+    QString operationsUrl;
+    int operationPollMs = 10'000;
+    qint64 operationGiveUpMs = kOperationLifeMs;
+};
+
+// What one answer means for its line.
+enum class AnswerVerdict {
+    Answer,    // URLs or "nothing found"
+    Retry,     // worth another try, within the line's retries
+    SlowDown,  // the service is over its rate: pause the pool and ask again
+    Skip,      // this query can never be answered: skip it, the run goes on
+    EndRun,    // no request of this run can succeed
 };
 
 // The search worker's work, synchronous: asks the service for each line of the list, with up to
@@ -115,6 +136,11 @@ public:
     std::atomic<std::int32_t> FSkippedQueries{0};
     std::atomic<std::int32_t> FRetries{0};    // requests asked again after a failure
     std::atomic<std::int32_t> FSlowDowns{0};  // "too many" answers of the service
+    // The deferred mode: operations created (or found from an earlier run), done, and read.
+    std::atomic<std::int32_t> FSent{0};
+    std::atomic<std::int32_t> FReady{0};
+    std::atomic<std::int32_t> FRead{0};
+    bool Deferred() const { return deferred_; }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -130,6 +156,25 @@ private:
     // A "too many" answer to a request sent at sentAt: false when the pool gives up.
     bool slowDown(Clock::time_point sentAt, qint64 retryAfterMs);
     void noteAnswer();
+
+    enum class Step { Done, Again };
+    struct Judgement {
+        AnswerVerdict verdict = AnswerVerdict::Answer;
+        TYandexError kind = yrConnect;
+        QString text;
+        YandexAnswer answer;
+    };
+    Judgement judge(const HttpResponse& response) const;
+    // Acts on a judgement of line `index`: Again when the line is to be asked again.
+    Step settle(std::size_t index, Judgement& j, int httpStatus, Clock::time_point sentAt,
+                int& retries);
+    void takeAnswer(std::size_t index, YandexAnswer& answer);
+    template <typename F>
+    void runSlots(const F& slot);
+    void runDeferred();
+    bool createOperation(std::size_t index, int& retries);
+    // Asks for the line's operation once: true when it is to be asked for again later.
+    bool pollOperation(std::size_t index, int& retries);
 
     SearchContext context_;
     AnsiCodec codec_;
@@ -155,6 +200,19 @@ private:
     int suspected_ = 0;  // code 100 answers since the last answer
     std::mutex callbackMutex_;
     std::vector<std::pair<std::size_t, SkippedQuery>> skipped_;
+
+    // The deferred mode's operations, under poolMutex_.
+    bool deferred_ = false;
+    struct Operation {
+        QString id;
+        Clock::time_point since;
+    };
+    struct Pending {
+        Clock::time_point due;
+        std::size_t index = 0;
+    };
+    std::map<std::size_t, Operation> operationOf_;
+    std::deque<Pending> pending_;
 };
 
 }  // namespace kelvara

@@ -143,6 +143,7 @@ void TfrmMainForm::FormCreate() {
     LoadSettings(*FCfg, *this);
     fetchSettings_ = readFetchSettings(*FCfg);
     ui->sbThreads->setValue(fetchSettings_.threads);
+    controller_->setOperationStore(std::make_shared<OperationStore>(path("operations.txt")));
     const Stamp now = env_.platform.clock();
     // A cache of an older version holds the results of the region it was asked for then.
     if (auto err = LoadCache(FGlobalList, path("cache.txt"), now, codec_, settingsRegion(*FCfg))) {
@@ -254,6 +255,8 @@ void TfrmMainForm::Button1Click() {
     request.maxRps = fetchSettings_.maxRps;
     request.confirmLargeFetch = fetchSettings_.confirmLargeFetch;
     request.pricePer1000 = fetchSettings_.pricePer1000;
+    request.deferred = fetchSettings_.deferred;
+    request.operationsUrl = fetchSettings_.operationsUrl;
     controller_->Button1Click(request);
 }
 

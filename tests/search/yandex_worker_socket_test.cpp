@@ -3,6 +3,7 @@
 #include "search/yandex_worker.h"
 
 #include "support/service_double.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <QDeadlineTimer>
@@ -594,6 +595,123 @@ TEST(FetchPool, CancelEndsEverySlotAndKeepsTheAnswers) {
     for (size_t i = 4; i < list.size(); ++i) {
         EXPECT_FALSE(list[i].entry) << i;
     }
+}
+
+// ---- The deferred mode ----------------------------------------------------------------------
+
+struct DeferredSetup {
+    test::TempDir dir;
+    QString path = dir.path(u"operations.txt"_qs);
+    Client client;
+    SearchContext context(const ServiceDouble& service, int threads = 1) {
+        SearchContext c = client.context();
+        c.deferred = true;
+        c.operations = std::make_shared<OperationStore>(path);
+        c.operations->load();
+        c.operationsUrl = service.origin();
+        c.operationPollMs = 20;
+        c.threads = threads;
+        return c;
+    }
+};
+
+QString restBase(const ServiceDouble& service) {
+    return service.restUrl() + u"&lr=213"_qs;
+}
+
+TEST(FetchDeferred, OperationsAreCreatedPolledAndReadEndToEnd) {
+    ServiceDouble service;
+    answerAll(service);
+    service.setOperationDelay(150);
+    DeferredSetup setup;
+    const QStringList queries = numbered(6);
+    FetchList list = linesOf(queries);
+    YandexWorker worker(restBase(service), list, setup.context(service, 3));
+    worker.Execute();
+    ASSERT_EQ(worker.FStatus.load(), ysSuccess);
+    EXPECT_EQ(service.operationsCreated(), 6);
+    EXPECT_EQ(worker.FSent.load(), 6);
+    EXPECT_EQ(worker.FReady.load(), 6);
+    EXPECT_EQ(worker.FRead.load(), 6);
+    for (size_t i = 0; i < list.size(); ++i) {
+        ASSERT_TRUE(list[i].entry) << i;
+        EXPECT_TRUE(list[i].entry->Urls.texts().contains(u"https://"_qs + queries[int(i)] +
+                                                         u".example/"_qs));
+    }
+    bool polledWithTheKey = false;
+    for (const test::RecordedRequest& r : service.requests()) {
+        if (r.path.startsWith(u"/operations/")) {
+            polledWithTheKey = r.header("Authorization") == "Api-Key SECRET-KEY-123";
+        }
+        EXPECT_NE(r.path, u"/v2/web/search"_qs) << "no synchronous request";
+    }
+    EXPECT_TRUE(polledWithTheKey);
+    EXPECT_FALSE(QFile::exists(setup.path)) << "every operation read: nothing left to keep";
+}
+
+// A run cancelled while the service works: the next run finds the operations in the file and
+// reads them without creating them again; the key is never in the file.
+TEST(FetchDeferred, ARestartResumesTheOperationsWithoutPayingTwice) {
+    ServiceDouble service;
+    answerAll(service);
+    service.setOperationDelay(600'000);
+    DeferredSetup setup;
+    const QStringList queries = numbered(5);
+    {
+        FetchList list = linesOf(queries);
+        TYandexThread thread(restBase(service), list, setup.context(service, 2));
+        for (int i = 0; i < 3000 && thread.FSent.load() < 5; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ASSERT_EQ(thread.FSent.load(), 5);
+        thread.Terminate();
+        thread.wait();
+        EXPECT_EQ(thread.FStatus.load(), ysProcess);
+    }
+    const QByteArray file = setup.dir.read(u"operations.txt"_qs);
+    EXPECT_EQ(parseOperations(file).size(), 5u);
+    EXPECT_FALSE(file.contains("SECRET-KEY-123"));
+    EXPECT_FALSE(file.contains("folder-7"));
+
+    service.setOperationDelay(0);
+    FetchList list = linesOf(queries);
+    YandexWorker worker(restBase(service), list, setup.context(service, 2));
+    worker.Execute();
+    ASSERT_EQ(worker.FStatus.load(), ysSuccess);
+    EXPECT_EQ(service.operationsCreated(), 5) << "resumed, not created again";
+    for (const FetchLine& line : list) {
+        EXPECT_TRUE(line.entry);
+    }
+}
+
+// An operation the service has forgotten is created again once; a query refused inside a done
+// operation is skipped like a synchronous one.
+TEST(FetchDeferred, AForgottenOperationIsCreatedAgain) {
+    ServiceDouble service;
+    answerAll(service);
+    service.script(u"bad"_qs, {ServiceAnswer::error(1, u"syntax"_qs)});
+    service.setOperationDelay(600'000);
+    DeferredSetup setup;
+    {
+        FetchList list = linesOf({u"a"_qs, u"bad"_qs});
+        TYandexThread thread(restBase(service), list, setup.context(service));
+        for (int i = 0; i < 3000 && thread.FSent.load() < 2; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        thread.Terminate();
+        thread.wait();
+    }
+    service.forgetOperations();
+    service.setOperationDelay(0);
+    FetchList list = linesOf({u"a"_qs, u"bad"_qs});
+    YandexWorker worker(restBase(service), list, setup.context(service));
+    worker.Execute();
+    ASSERT_EQ(worker.FStatus.load(), ysSuccess);
+    EXPECT_EQ(service.operationsCreated(), 4);
+    EXPECT_TRUE(list[0].entry);
+    EXPECT_FALSE(list[1].entry);
+    ASSERT_EQ(worker.Skipped().size(), 1u);
+    EXPECT_EQ(worker.Skipped()[0].code, 1);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <QUrlQuery>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 
@@ -243,6 +244,40 @@ bool ServiceDouble::overQuota() {
     return false;
 }
 
+void ServiceDouble::forgetOperations() {
+    std::lock_guard lock(mutex_);
+    operations_.clear();
+}
+
+void ServiceDouble::serveOperation(const QString& id, httplib::Response& res) {
+    Operation op;
+    {
+        std::lock_guard lock(mutex_);
+        const auto it = operations_.find(id);
+        if (it == operations_.end()) {
+            res.status = 404;
+            res.set_content("{\"code\": 5, \"message\": \"Operation not found\"}",
+                            "application/json");
+            return;
+        }
+        op = it->second;
+    }
+    QJsonObject answer{{u"id"_qs, id}, {u"description"_qs, u"WEB search async"_qs}};
+    // Done once the delay set now has passed since its creation.
+    if (std::chrono::steady_clock::now() <
+        op.created + std::chrono::milliseconds(operationDelayMs_.load())) {
+        answer.insert(u"done"_qs, false);
+    } else {
+        const ServiceAnswer a = answerFor(op.query);
+        answer.insert(u"done"_qs, true);
+        answer.insert(u"response"_qs,
+                      QJsonObject{{u"@type"_qs, u"type.googleapis.com/WebSearchResponse"_qs},
+                                  {u"rawData"_qs, QString::fromLatin1(a.body.toBase64())}});
+    }
+    res.set_content(QJsonDocument(answer).toJson(QJsonDocument::Compact).toStdString(),
+                    "application/json");
+}
+
 std::map<QString, int> ServiceDouble::servedPerQuery() const {
     std::lock_guard lock(mutex_);
     return served_;
@@ -280,7 +315,8 @@ void ServiceDouble::handle(const httplib::Request& req, httplib::Response& res) 
         r.headers.emplace(key, value);
     }
     r.body = QByteArray::fromStdString(req.body);
-    const bool rest = req.method == "POST" && req.path == "/v2/web/search";
+    const bool deferred = req.method == "POST" && req.path == "/v2/web/searchAsync";
+    const bool rest = (req.method == "POST" && req.path == "/v2/web/search") || deferred;
     if (rest) {
         r.query = QJsonDocument::fromJson(r.body)
                       .object()
@@ -295,6 +331,7 @@ void ServiceDouble::handle(const httplib::Request& req, httplib::Response& res) 
         std::lock_guard lock(mutex_);
         requests_.push_back(r);
     }
+    const bool operation = req.method == "GET" && req.path.rfind("/operations/", 0) == 0;
 
     // The quota counts requests as they arrive; every answer, a refusal too, takes the latency.
     const bool over = overQuota();
@@ -327,9 +364,25 @@ void ServiceDouble::handle(const httplib::Request& req, httplib::Response& res) 
         res.set_content(body.toStdString(), rest ? "application/json" : "text/xml");
         return;
     }
+    if (operation) {
+        serveOperation(r.path.mid(int(std::strlen("/operations/"))), res);
+        return;
+    }
     {
         std::lock_guard lock(mutex_);
         ++served_[r.query];
+    }
+    if (deferred) {
+        const QString id = u"op-"_qs + QString::number(++operationsCreated_);
+        {
+            std::lock_guard lock(mutex_);
+            operations_[id] = {r.query, std::chrono::steady_clock::now()};
+        }
+        res.set_content(QJsonDocument(QJsonObject{{u"id"_qs, id}, {u"done"_qs, false}})
+                            .toJson(QJsonDocument::Compact)
+                            .toStdString(),
+                        "application/json");
+        return;
     }
     const ServiceAnswer a = answerFor(r.query);
     for (int waited = 0; waited < a.delayMs && !stopping_; waited += 10) {

@@ -104,6 +104,14 @@ public:
     void setQuota(double perSecond, Refusal refusal = Refusal::Http429, int retryAfterS = 0);
     int refusedCount() const { return refused_.load(); }
 
+    // Deferred requests (POST /v2/web/searchAsync) create operations, served at
+    // origin()/operations/ID: not done until delayMs (as set at the time of asking) after their
+    // creation, then done with the query's answer. forgetOperations() drops every operation
+    // (asked for again: 404).
+    void setOperationDelay(int ms) { operationDelayMs_.store(ms); }
+    void forgetOperations();
+    int operationsCreated() const { return operationsCreated_.load(); }
+
     std::vector<RecordedRequest> requests() const;
     int requestCount() const;
     // The requests that were not refused by the quota, per query text.
@@ -138,6 +146,14 @@ private:
     double tokens_ = 0;
     std::chrono::steady_clock::time_point refilled_;
     std::map<QString, int> served_;
+    struct Operation {
+        QString query;
+        std::chrono::steady_clock::time_point created;
+    };
+    std::map<QString, Operation> operations_;
+    std::atomic<int> operationDelayMs_{0};
+    std::atomic<int> operationsCreated_{0};
+    void serveOperation(const QString& id, httplib::Response& res);
 
     mutable std::mutex mutex_;
     std::map<QString, std::pair<std::vector<ServiceAnswer>, size_t>> scripts_;
