@@ -103,6 +103,7 @@ TfrmMainForm::TfrmMainForm(Environment env, QWidget* parent)
                                                   *errorView_, env_.platform.language);
     saver_ = std::make_unique<CacheSaver>(path("cache.txt"), codec_);
     controller_->setCacheSaver(saver_.get());
+    controller_->setOperationStore(std::make_shared<OperationStore>(path("operations.txt")));
     connect(controller_.get(), &RunController::clustersBuilt, this,
             &TfrmMainForm::BuildClusterTree);
 
@@ -143,7 +144,6 @@ void TfrmMainForm::FormCreate() {
     LoadSettings(*FCfg, *this);
     fetchSettings_ = readFetchSettings(*FCfg);
     ui->sbThreads->setValue(fetchSettings_.threads);
-    controller_->setOperationStore(std::make_shared<OperationStore>(path("operations.txt")));
     const Stamp now = env_.platform.clock();
     // A cache of an older version holds the results of the region it was asked for then.
     if (auto err = LoadCache(FGlobalList, path("cache.txt"), now, codec_, settingsRegion(*FCfg))) {
@@ -188,7 +188,10 @@ void TfrmMainForm::FormDestroy() {
         problems << err->message();
     }
     SaveSettings(*FCfg, *this);
-    writeFetchThreads(*FCfg, ui->sbThreads->value());
+    // A user who never touched it keeps the file as it was.
+    if (ui->sbThreads->value() != 1 || fetchSettings_.threads != 1) {
+        writeFetchThreads(*FCfg, ui->sbThreads->value());
+    }
     if (auto err = FCfg->flush()) {
         problems << err->message();
     }
