@@ -86,6 +86,37 @@ const std::array<Message, kMessageCount>& table() {
         /* 43 */
         {u"The CSV goes to a file with --output FILE, or to a pipe.",
          u"CSV записывается в файл с --output ФАЙЛ или в канал."},
+        /* 44 */
+        {u"the daily limit of requests to the service is used up (code 32). Everything fetched "
+         u"so far is kept; run again when the limit renews.",
+         u"исчерпан суточный лимит запросов к сервису (код 32). Всё, что уже получено, "
+         u"сохранено; запустите снова, когда лимит обновится."},
+        /* 45 */
+        {u"the service refuses every request (code %s): \"%s\"\r\nCheck the key, the folder and "
+         u"the address in the URL.",
+         u"сервис отклоняет все запросы (код %s): \"%s\"\r\nПроверьте ключ, каталог и адрес в "
+         u"URL."},
+        /* 46 */
+        {u"the service answered \"too many requests\" to every request for %s minutes. "
+         u"Everything fetched so far is kept; lower the pace or the threads and run again.",
+         u"сервис %s мин. отвечал на все запросы \"слишком много запросов\". Всё, что уже "
+         u"получено, сохранено; уменьшите темп или число потоков и запустите снова."},
+        /* 47 */
+        {u"%s queries were skipped: the service refused them. Fix them and run again:",
+         u"Пропущено запросов: %s, сервис их отклонил. Исправьте их и запустите снова:"},
+        /* 48 */ {u"\"%s\": code %s, \"%s\"", u"\"%s\": код %s, \"%s\""},
+        /* 49 */
+        {u"%s requests/s, time left %s, retries %s, slow-downs %s",
+         u"%s запр./с, осталось %s, повторов %s, замедлений %s"},
+        /* 50 */
+        {u"%s queries will be asked (%s come from the cache); at the configured pace that takes "
+         u"about %s.",
+         u"Будет запрошено запросов: %s (из кэша: %s); при настроенном темпе это займёт около %s."},
+        /* 51 */ {u"Cost: about %s.", u"Стоимость: около %s."},
+        /* 52 */ {u"Send the requests?", u"Отправить запросы?"},
+        /* 53 */ {u"Threads", u"Потоков"},
+        /* 54 */
+        {u"Sent %s, ready %s, read %s", u"Отправлено %s, готово %s, прочитано %s"},
     }};
     return t;
 }

@@ -58,10 +58,23 @@ enum class Msg : int {
     SummaryLargest = 41,
     SummaryCluster = 42,
     SummaryCsvHint = 43,
+    // The fetch at the service's limits: the errors that end a run at once, the skipped queries,
+    // the progress figures, the plan before a fetch and the threads control.
+    DailyLimit = 44,
+    RequestRefused = 45,
+    Throttled = 46,
+    SkippedQueries = 47,
+    SkippedQuery = 48,
+    FetchFigures = 49,
+    FetchPlan = 50,
+    FetchCost = 51,
+    ConfirmFetch = 52,
+    ThreadsLabel = 53,
+    DeferredCount = 54,
 };
 
-inline constexpr int kMessageCount = 44;
-static_assert(int(Msg::SummaryCsvHint) == kMessageCount - 1, "the last message closes the table");
+inline constexpr int kMessageCount = 55;
+static_assert(int(Msg::DeferredCount) == kMessageCount - 1, "the last message closes the table");
 
 // The message in the given language; a number outside the table gives "".
 QString GetMessageText(Msg message, UiLanguage language);

@@ -27,6 +27,23 @@ public:
     virtual std::optional<int> selectedRegion() const = 0;
 };
 
+// How the fetch asks the service, from the same section: Threads (1 to 50), MaxRps (requests per
+// second, 0 = no limit), PricePer1000 (0 = not shown), ConfirmAbove1000 (0 silences the question
+// before a large fetch), Deferred (1: deferred requests of the REST form) and OperationsUrl. A
+// value out of range or not a number reads as the default.
+struct FetchSettings {
+    int threads = 1;
+    double maxRps = 0;
+    double pricePer1000 = 0;
+    bool confirmLargeFetch = true;
+    bool deferred = false;
+    QString operationsUrl = QStringLiteral("https://operation.api.cloud.yandex.net");
+};
+inline constexpr int kMaxFetchThreads = 50;
+inline constexpr double kMaxRpsLimit = 10'000;
+FetchSettings readFetchSettings(const ProfileFile& cfg);
+void writeFetchThreads(ProfileFile& cfg, int threads);
+
 // settings.ini, section CONFIG: YandexURL, HardMode, Threshold, Region. A Threshold that is no
 // integer or that the box does not offer leaves the method's default.
 void LoadSettings(const ProfileFile& cfg, SettingsControls& controls);

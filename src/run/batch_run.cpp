@@ -11,6 +11,7 @@
 #include "run/fetch.h"
 #include "run/run_rules.h"
 #include "search/cache.h"
+#include "search/rest_form.h"
 #include "table/csv_export.h"
 #include "table/project_file.h"
 #include "table/query_import.h"
@@ -118,7 +119,8 @@ private:
         report_.queries = lines_.size();
         // From here the store may change: it is saved whatever happens next.
         const int code = stopped() ? stoppedExit() : clusterAndExport();
-        const int saved = save();
+        // A dry run changes nothing on disk.
+        const int saved = options_.dryRun ? 0 : save();
         return code ? code : saved;
     }
 
@@ -208,6 +210,11 @@ private:
     int buildWorkList() {
         RunPlan plan = planRun(store(), lines_, env_.clock(), work_);
         if (plan.toFetch.empty()) {
+            if (options_.dryRun) {
+                progress(fetchPlanText(0, qsizetype(work_.lines.size()), options_.threads,
+                                       options_.maxRps, options_.pricePer1000,
+                                       UiLanguage::English));
+            }
             return 0;
         }
         const qsizetype missing = qsizetype(plan.toFetch.size());
@@ -224,32 +231,64 @@ private:
                     .arg(num(missing), num(lines_.size()), quoted(lines_[plan.firstMissing]),
                          num(plan.firstMissing + 1), why));
         }
+        progress(fetchPlanText(missing, qsizetype(work_.lines.size()), options_.threads,
+                               options_.maxRps, options_.pricePer1000, UiLanguage::English));
+        if (options_.dryRun) {
+            return 0;
+        }
         progress(QStringLiteral("fetching %1 queries").arg(missing));
         QElapsedTimer shown;
         shown.start();
+        QElapsedTimer sinceStart;
+        sinceStart.start();
         QElapsedTimer sinceSave;
         sinceSave.start();
         CacheSaver saver(options_.cachePath.value_or(QString()), codec_);
+        FetchCounters counters;
         FetchRequest request;
         request.baseUrl = baseUrl(options_.serviceUrl, options_.region);
         request.codePage = options_.codePage;
         request.clock = env_.clock;
         request.stop = env_.stop;
-        // On this thread, right after line done - 1 was answered.
+        request.threads = options_.threads;
+        request.maxRps = options_.maxRps;
+        request.throttleGiveUpMs = env_.throttleGiveUpMs;
+        request.counters = &counters;
+        if (options_.deferred) {
+            request.deferred = true;
+            request.operationsUrl = options_.operationsUrl;
+            request.operations = std::make_shared<OperationStore>(options_.operationsPath);
+            request.operations->load();
+        }
+        // What arrived since the last save; the slots call this one at a time.
+        CacheSaver::Arrivals arrived{options_.region, {}};
+        request.answered = [&](size_t index) {
+            const FetchLine& line = plan.toFetch[index];
+            if (options_.cachePath && line.entry) {
+                arrived.entries.emplace_back(line.text, *line.entry);
+            }
+        };
+        // On a slot's thread, right after a line was answered (never two at once).
         request.progress = [&](int done, int total) {
-            if (done > 0 && (shown.elapsed() >= 1000 || done == total)) {
+            const int skipped = counters.skipped.load();
+            if (done > 0 && (shown.elapsed() >= 1000 || done + skipped == total)) {
                 shown.restart();
-                progress(QStringLiteral("fetched %1 of %2").arg(done).arg(total));
+                QString line =
+                    QStringLiteral("fetched %1 of %2; %3")
+                        .arg(num(done + skipped), num(total),
+                             fetchFiguresText(done + skipped, total, sinceStart.elapsed(),
+                                              counters.retries.load(), counters.slowDowns.load(),
+                                              UiLanguage::English));
+                if (options_.deferred) {
+                    line += u"; "_qs +
+                            messageText(Msg::DeferredCount, UiLanguage::English,
+                                        {num(counters.sent.load()), num(counters.ready.load()),
+                                         num(counters.read.load())});
+                }
+                progress(line);
             }
             if (options_.cachePath && done > 0 && sinceSave.elapsed() >= env_.saveIntervalMs) {
                 // What arrived so far, on disk before the fetch goes on.
-                CacheSaver::Arrivals arrived{options_.region, {}};
-                for (qsizetype i = 0; i < done; ++i) {
-                    const FetchLine& line = plan.toFetch[size_t(i)];
-                    if (line.entry) {
-                        arrived.entries.emplace_back(line.text, *line.entry);
-                    }
-                }
                 if (std::optional<FileError> e = saver.save(stores_, arrived)) {
                     progress(e->message());
                 }
@@ -259,6 +298,10 @@ private:
         const FetchStatus r = env_.fetch(plan.toFetch, request);
         // Kept whatever happened: what was answered joins the store, and so the saved cache.
         takeFetched(store(), plan, work_);
+        if (!r.skipped.empty()) {
+            say(skippedQueriesText(r.skipped, options_.language).replace(u"\r\n"_qs, u"\n"_qs),
+                true);
+        }
         if (r.kind == FetchStatus::Kind::Stopped || stopped()) {
             progress(QStringLiteral("fetched %1 of %2 queries").arg(r.answered).arg(missing));
             return stoppedExit();
@@ -277,6 +320,9 @@ private:
         report_.times.fetch = lap();
         if (built) {
             return built;
+        }
+        if (options_.dryRun) {
+            return 0;
         }
 
         GroupingProgress state;
@@ -440,12 +486,19 @@ private:
 BatchDefaults BatchDefaults::system() {
     BatchDefaults d;
     d.cachePath = executableDir() + QStringLiteral("cache.txt");
+    d.operationsPath = executableDir() + QStringLiteral("operations.txt");
     d.language = systemUiLanguage();
     d.codePage = systemAnsiCodePage();
     // Read as the window reads it; a file that cannot be read leaves the default.
     ProfileFile settings(executableDir() + QStringLiteral("settings.ini"), AnsiCodec(d.codePage));
     if (!settings.load()) {
         d.cacheRegion = settingsRegion(settings);
+        const FetchSettings fetch = readFetchSettings(settings);
+        d.threads = fetch.threads;
+        d.maxRps = fetch.maxRps;
+        d.pricePer1000 = fetch.pricePer1000;
+        d.deferred = fetch.deferred;
+        d.operationsUrl = fetch.operationsUrl;
     }
     return d;
 }
@@ -469,6 +522,17 @@ QString batchUsage() {
         "  --no-cache          neither read nor write a cache\n"
         "  --url URL           the Yandex.XML service URL, for queries without a fresh result\n"
         "  --region CODE       search region (default 213)\n"
+        "  --threads N         requests in flight at once, 1 to 50 (default Threads of\n"
+        "                      settings.ini, else 1)\n"
+        "  --max-rps R         requests per second for all threads together, 0 = no limit\n"
+        "                      (default MaxRps of settings.ini, else 0)\n"
+        "  --deferred          deferred requests (REST URL only): cheaper, answered in\n"
+        "                      minutes; the operations are kept in operations.txt beside\n"
+        "                      the program and resumed by the next run\n"
+        "  --operations-url U  the operations service (default OperationsUrl of\n"
+        "                      settings.ini, else https://operation.api.cloud.yandex.net)\n"
+        "  --dry-run           print the plan of the fetch (queries to ask, from the cache,\n"
+        "                      time, cost with PricePer1000) and stop before asking\n"
         "  --output FILE       where the export goes; - or none: standard output (on a\n"
         "                      terminal, without --output and --codepage: a summary)\n"
         "  --project FILE      also save the result as a project the window opens (.kelvara)\n"
@@ -508,18 +572,22 @@ ParsedArguments parseBatchArguments(const QStringList& arguments, const BatchDef
                              cacheOpt = valued(u"cache"), urlOpt = valued(u"url"),
                              regionOpt = valued(u"region"), outputOpt = valued(u"output"),
                              projectOpt = valued(u"project"), langOpt = valued(u"lang"),
-                             codepageOpt = valued(u"codepage");
+                             codepageOpt = valued(u"codepage"), threadsOpt = valued(u"threads"),
+                             maxRpsOpt = valued(u"max-rps"),
+                             operationsUrlOpt = valued(u"operations-url");
     const QCommandLineOption ignoreHostsOpt = valued(u"ignore-hosts"),
                              matchByOpt = valued(u"match-by");
     const QCommandLineOption noCacheOpt(u"no-cache"_qs), timingsOpt(u"timings"_qs),
-        quietOpt(u"quiet"_qs), versionOpt(u"version"_qs), helpOpt(QStringList{u"h"_qs, u"help"_qs});
-    const QList<QCommandLineOption> withValue = {queriesOpt, importOpt,   methodOpt, thresholdOpt,
-                                                 cacheOpt,   urlOpt,      regionOpt, outputOpt,
-                                                 langOpt,    codepageOpt, projectOpt};
+        quietOpt(u"quiet"_qs), versionOpt(u"version"_qs), helpOpt(QStringList{u"h"_qs, u"help"_qs}),
+        dryRunOpt(u"dry-run"_qs), deferredOpt(u"deferred"_qs);
+    const QList<QCommandLineOption> withValue = {
+        queriesOpt, importOpt,   methodOpt,  thresholdOpt, cacheOpt,  urlOpt,          regionOpt,
+        outputOpt,  langOpt,     codepageOpt, projectOpt,  threadsOpt, maxRpsOpt, operationsUrlOpt};
     const QList<QCommandLineOption> linkOpts = {ignoreHostsOpt, matchByOpt};
     parser.addOptions(withValue);
     parser.addOptions(linkOpts);
-    parser.addOptions({noCacheOpt, timingsOpt, quietOpt, versionOpt, helpOpt});
+    parser.addOptions(
+        {noCacheOpt, timingsOpt, quietOpt, versionOpt, helpOpt, dryRunOpt, deferredOpt});
     if (!parser.parse(QStringList{kProgram} + arguments)) {
         return error(parser.errorText());
     }
@@ -549,6 +617,31 @@ ParsedArguments parseBatchArguments(const QStringList& arguments, const BatchDef
                                  lang = value(langOpt), codepage = value(codepageOpt);
     const bool noCache = parser.isSet(noCacheOpt);
     o.timings = parser.isSet(timingsOpt);
+    o.dryRun = parser.isSet(dryRunOpt);
+    o.threads = defaults.threads;
+    o.maxRps = defaults.maxRps;
+    o.pricePer1000 = defaults.pricePer1000;
+    o.deferred = defaults.deferred || parser.isSet(deferredOpt);
+    o.operationsUrl = value(operationsUrlOpt).value_or(defaults.operationsUrl);
+    o.operationsPath = defaults.operationsPath;
+    if (o.deferred && !isServiceUrl(o.operationsUrl)) {
+        return error(notServiceUrlText(o.operationsUrl, o.language));
+    }
+    if (const std::optional<QString> threads = value(threadsOpt);
+        threads &&
+        (!parseInt(*threads, &o.threads) || o.threads < kMinThreads || o.threads > kMaxThreads)) {
+        return error(QStringLiteral("--threads is a whole number from 1 to 50, not %1")
+                         .arg(quoted(*threads)));
+    }
+    if (const std::optional<QString> rps = value(maxRpsOpt)) {
+        bool ok = false;
+        o.maxRps = rps->toDouble(&ok);
+        if (!ok || !(o.maxRps >= 0) || o.maxRps > kMaxRpsLimit) {
+            return error(QStringLiteral("--max-rps is a number of requests per second, 0 for no "
+                                        "limit, not %1")
+                             .arg(quoted(*rps)));
+        }
+    }
     o.quiet = parser.isSet(quietOpt);
     o.serviceUrl = value(urlOpt).value_or(QString());
     o.outputPath = value(outputOpt).value_or(QString());
@@ -630,6 +723,9 @@ ParsedArguments parseBatchArguments(const QStringList& arguments, const BatchDef
     }
     if (!o.serviceUrl.isEmpty() && !isServiceUrl(o.serviceUrl)) {
         return error(notServiceUrlText(o.serviceUrl, o.language));
+    }
+    if (o.deferred && !o.serviceUrl.isEmpty() && !isRestSearchUrl(o.serviceUrl)) {
+        return error(QStringLiteral("--deferred needs the REST form's URL (path /v2/web/search)"));
     }
     out.options = std::move(o);
     return out;

@@ -44,6 +44,13 @@ struct BatchOptions {
     bool timings = false;  // a last line with the time of each phase
     std::optional<QString> ignoreHostsPath;  // hosts left out of the clustering
     bool matchByHost = false;                // results compared by host, not by whole URL
+    int threads = 1;          // requests in flight at once
+    double maxRps = 0;        // the pace of all requests together; 0: none
+    double pricePer1000 = 0;  // with the plan when set
+    bool dryRun = false;      // print the plan of the fetch and stop before it
+    bool deferred = false;    // deferred requests (a REST URL only)
+    QString operationsUrl;    // where the operations are asked for
+    QString operationsPath;   // the file of the operations; empty: kept in memory only
 };
 
 // The defaults that come from the system: the cache beside the program, the interface language,
@@ -53,6 +60,13 @@ struct BatchDefaults {
     int cacheRegion = 213;
     UiLanguage language = UiLanguage::English;
     QByteArray codePage = "windows-1252";
+    // Threads, MaxRps and PricePer1000 of settings.ini beside the program; flags override them.
+    int threads = 1;
+    double maxRps = 0;
+    double pricePer1000 = 0;
+    bool deferred = false;
+    QString operationsUrl = QStringLiteral("https://operation.api.cloud.yandex.net");
+    QString operationsPath;  // operations.txt beside the program
     static BatchDefaults system();
 };
 
@@ -73,7 +87,8 @@ struct BatchEnvironment {
     // Set (by a signal handler, say) to stop the run as the window's cancel does: the request in
     // flight is aborted, what was answered is kept and saved, and the run ends with beStopped.
     const std::atomic<bool>* stop = nullptr;
-    int saveIntervalMs = 60'000;                   // how often a long fetch saves what has arrived
+    int saveIntervalMs = 60'000;  // how often a long fetch saves what has arrived
+    qint64 throttleGiveUpMs = 0;  // refused as "too many" this long: the run ends; 0: 10 minutes
     std::function<bool(QByteArrayView)> writeOut;  // standard output; false when writing failed
     // The standard output is a terminal: without --output and --codepage a person reads it, so it
     // gets a short summary in UTF-8 instead of the CSV.

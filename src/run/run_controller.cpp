@@ -10,8 +10,9 @@
 namespace kelvara {
 
 namespace {
+// The slots live inside the one search worker, which runs the whole plan's list.
 constexpr int kPoolSize = 1;
-}
+}  // namespace
 
 RunController::RunController(ResultStores& stores, SearchContext search, ProgressView& progress,
                              ErrorView& errors, UiLanguage language, QObject* parent)
@@ -32,6 +33,7 @@ RunController::~RunController() {
 
 void RunController::Button1Click(const RunRequest& request) {
     request_ = request;
+    skippedText_.clear();
     if (!StartYandexThreads()) {
         ResetWorkList();
         return;
@@ -46,6 +48,10 @@ void RunController::Button1Click(const RunRequest& request) {
     });
     StopGroupingThread();
     ResetWorkList();
+    if (!skippedText_.isEmpty()) {
+        errors_.showNotice(skippedText_);
+        skippedText_.clear();
+    }
 }
 
 bool RunController::StartYandexThreads() {
@@ -63,27 +69,45 @@ bool RunController::StartYandexThreads() {
         plan_ = RunPlan();
         return false;
     }
+    const auto toAsk = qsizetype(plan_.toFetch.size());
+    if (request_.confirmLargeFetch && toAsk > kConfirmAbove) {
+        const QString plan =
+            fetchPlanText(toAsk, qsizetype(FWorkList.lines.size()), request_.threads,
+                          request_.maxRps, request_.pricePer1000, language_);
+        if (!errors_.confirm(plan + u"\r\n\r\n"_qs + messageText(Msg::ConfirmFetch, language_))) {
+            plan_ = RunPlan();
+            return false;
+        }
+    }
     FYandexThreads.resize(kPoolSize);
-    static_assert(kPoolSize == 1, "one slot works through the plan's whole list");
     for (TYandexThreadRec& slot : FYandexThreads) {
         slot.list = &plan_.toFetch;
     }
     const QString url = baseUrl(request_.serviceUrl, request_.regionCode);
     sinceSave_.start();
+    sinceStart_.start();
     for (TYandexThreadRec& slot : FYandexThreads) {
         SearchContext context = search_;
+        context.threads = request_.threads;
+        context.maxRps = request_.maxRps;
+        if (request_.deferred && operations_) {
+            context.deferred = true;
+            context.operations = operations_;
+            context.operationsUrl = request_.operationsUrl;
+            operations_->load();
+        }
         FetchList* list = slot.list;
-        // On the worker's thread, right after the line `done - 1` was answered.
-        context.progress = [this, list, chained = search_.progress](int done, int total) {
-            if (saver_ && done > 0) {
-                const FetchLine& line = (*list)[size_t(done - 1)];
+        // On a slot's thread, right after the line `index` was answered (never two at once).
+        context.answered = [this, list, chained = search_.answered](size_t index) {
+            if (saver_) {
+                const FetchLine& line = (*list)[index];
                 if (line.entry) {
                     const std::lock_guard lock(arrivedMutex_);
                     arrived_.entries.emplace_back(line.text, *line.entry);
                 }
             }
             if (chained) {
-                chained(done, total);
+                chained(index);
             }
         };
         slot.Thread = std::make_unique<TYandexThread>(url, *slot.list, std::move(context));
@@ -122,9 +146,21 @@ void RunController::ProcessTimerTimer() {
     } else if (!FYandexThreads.empty()) {
         bool allDone = true;
         const TYandexThread* failed = nullptr;
+        int retries = 0;
+        int slowDowns = 0;
+        int sent = 0;
+        int ready = 0;
+        int read = 0;
+        bool deferred = false;
         for (const TYandexThreadRec& slot : FYandexThreads) {
             total += slot.Thread->FTotalQueries;
-            done += slot.Thread->FSuccessQueries.load();
+            done += slot.Thread->FSuccessQueries.load() + slot.Thread->FSkippedQueries.load();
+            retries += slot.Thread->FRetries.load();
+            slowDowns += slot.Thread->FSlowDowns.load();
+            sent += slot.Thread->FSent.load();
+            ready += slot.Thread->FReady.load();
+            read += slot.Thread->FRead.load();
+            deferred = deferred || slot.Thread->Deferred();
             const TYandexStatus status = slot.Thread->FStatus.load(std::memory_order_acquire);
             allDone = allDone && status == ysSuccess;
             if (status == ysError) {
@@ -132,6 +168,7 @@ void RunController::ProcessTimerTimer() {
             }
         }
         if (allDone) {
+            skippedText_ = skippedQueriesText(FYandexThreads.front().Thread->Skipped(), language_);
             StopYandexThreads();
             StartGroupingThread();
             return;  // the grouping phase has set the bar
@@ -139,7 +176,10 @@ void RunController::ProcessTimerTimer() {
         if (failed) {
             const TYandexError kind = failed->FErrorCode.load();
             const QString text = failed->ErrorText();
-            const FetchErrorDetail detail{failed->ErrorQuery(), failed->ErrorHttpStatus()};
+            const FetchErrorDetail detail{failed->ErrorQuery(), failed->ErrorHttpStatus(),
+                                          failed->ErrorServiceCode()};
+            // What the run skipped before it failed is worth knowing too.
+            skippedText_ = skippedQueriesText(failed->Skipped(), language_);
             progress_.close();
             ResetWorkList();
             errors_.showError(fetchErrorText(kind, text, language_, detail));
@@ -147,8 +187,17 @@ void RunController::ProcessTimerTimer() {
             if (saver_ && sinceSave_.isValid() && sinceSave_.elapsed() >= saveInterval_) {
                 SaveArrivals();
             }
-            progress_.setCountText(messageText(Msg::FetchCount, language_,
-                                               {QString::number(done), QString::number(total)}));
+            QString count = messageText(Msg::FetchCount, language_,
+                                        {QString::number(done), QString::number(total)});
+            if (deferred) {
+                count += u"\n"_qs + messageText(Msg::DeferredCount, language_,
+                                                {QString::number(sent), QString::number(ready),
+                                                 QString::number(read)});
+            }
+            progress_.setCountText(count);
+            progress_.setExplanation(GetMessageText(Msg::FetchExplanation, language_) + u"\n"_qs +
+                                     fetchFiguresText(done, total, sinceStart_.elapsed(), retries,
+                                                      slowDowns, language_));
         }
     }
     progress_.setProgress(0, total, done);

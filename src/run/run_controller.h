@@ -44,6 +44,13 @@ class ErrorView {
 public:
     virtual ~ErrorView() = default;
     virtual void showError(const QString& text) = 0;
+    // What the user should know after a run that went on: the skipped queries.
+    virtual void showNotice(const QString& text) { showError(text); }
+    // Asks before a large fetch; false: nothing is sent.
+    virtual bool confirm(const QString& text) {
+        (void)text;
+        return true;
+    }
 };
 
 // What a run takes from the main window's controls.
@@ -52,8 +59,14 @@ struct RunRequest {
     QString serviceUrl;             // the URL box
     std::optional<int> regionCode;  // the selected region; none: the default region 213
     bool hardMethod = false;
-    int threshold = 3;  // 1 to 10
-    LinkRules links;    // ignored hosts, matching by host
+    int threshold = 3;      // 1 to 10
+    int threads = 1;        // requests in flight at once
+    double maxRps = 0;      // the pace of all of them together; 0: none
+    bool deferred = false;  // deferred requests (a REST URL only)
+    QString operationsUrl;
+    bool confirmLargeFetch = false;  // ask before more than kConfirmAbove requests
+    double pricePer1000 = 0;         // shown in that question when set
+    LinkRules links;                 // ignored hosts, matching by host
 };
 
 // The two-phase run of the main window: fetch what has no fresh stored result, then cluster
@@ -76,6 +89,10 @@ public:
     // Where the store is saved at the end of every fetch phase (finished, failed or cancelled)
     // and about once a minute while a long fetch goes on; none: not saved by the run.
     void setCacheSaver(CacheSaver* saver) { saver_ = saver; }
+    // The deferred mode's operations, kept beside the program; none: the mode is off.
+    void setOperationStore(std::shared_ptr<OperationStore> store) {
+        operations_ = std::move(store);
+    }
     // How often a running fetch saves what has arrived; a minute in the program.
     void setSaveInterval(int ms) { saveInterval_ = ms; }
 
@@ -109,6 +126,7 @@ private:
     RunRequest request_;
 
     void SaveArrivals();
+    QString figuresText(int done, int total) const;
 
     RunPlan plan_;  // the queries a fetch asks, and where their answers go
     RunWork FWorkList;
@@ -120,8 +138,11 @@ private:
 
     // Saving while a fetch goes on: the workers hand a copy of each answer over as it arrives.
     CacheSaver* saver_ = nullptr;
+    std::shared_ptr<OperationStore> operations_;
     int saveInterval_ = 60'000;
     QElapsedTimer sinceSave_;
+    QElapsedTimer sinceStart_;
+    QString skippedText_;  // shown when the run has ended
     std::mutex arrivedMutex_;
     CacheSaver::Arrivals arrived_;
     size_t arrivedSaved_ = 0;

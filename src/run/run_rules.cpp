@@ -6,7 +6,10 @@
 #include "core/window_rules.h"
 
 #include <QHash>
+
 #include <QUrl>
+#include <algorithm>
+#include <cmath>
 
 namespace kelvara {
 
@@ -81,10 +84,34 @@ QString baseUrl(const QString& serviceUrl, std::optional<int> regionCode) {
 
 QString fetchErrorText(TYandexError kind, const QString& serviceText, UiLanguage language,
                        const FetchErrorDetail& detail) {
-    const Msg inner = kind == yrConnect  ? Msg::NoConnection
-                      : kind == yrDomXml ? Msg::NotXml
-                                         : Msg::SearchError;
-    QString text = messageText(Msg::Error, language, {messageText(inner, language, {serviceText})});
+    QString innerText;
+    switch (kind) {
+        case yrConnect:
+            innerText = messageText(Msg::NoConnection, language);
+            break;
+        case yrDomXml:
+            innerText = messageText(Msg::NotXml, language);
+            break;
+        case yrMessage:
+            innerText = messageText(Msg::SearchError, language, {serviceText});
+            break;
+        case yrDailyLimit:
+            innerText = messageText(Msg::DailyLimit, language);
+            break;
+        case yrRefused:
+            innerText =
+                messageText(Msg::RequestRefused, language,
+                            {detail.serviceCode ? QString::number(detail.serviceCode)
+                                                : u"HTTP "_qs + QString::number(detail.httpStatus),
+                             serviceText});
+            break;
+        case yrThrottled:
+            innerText =
+                messageText(Msg::Throttled, language,
+                            {QString::number(double(detail.throttleGiveUpMs) / 60'000.0, 'g', 3)});
+            break;
+    }
+    QString text = messageText(Msg::Error, language, {innerText});
     if (!detail.query.isEmpty()) {
         text += u"\r\n"_qs + messageText(Msg::FailedQuery, language, {detail.query});
     }
@@ -93,6 +120,62 @@ QString fetchErrorText(TYandexError kind, const QString& serviceText, UiLanguage
                 messageText(Msg::HttpStatus, language, {QString::number(detail.httpStatus)});
     }
     return text;
+}
+
+QString skippedQueriesText(const std::vector<SkippedQuery>& skipped, UiLanguage language) {
+    if (skipped.empty()) {
+        return {};
+    }
+    QString text = messageText(Msg::SkippedQueries, language, {QString::number(skipped.size())});
+    for (const SkippedQuery& q : skipped) {
+        text += u"\r\n"_qs + messageText(Msg::SkippedQuery, language,
+                                         {q.query, QString::number(q.code), q.text});
+    }
+    return text;
+}
+
+double fetchPlanSeconds(qsizetype toAsk, int threads, double maxRps) {
+    double rate = std::max(threads, 1) / kAssumedRoundTripS;
+    if (maxRps > 0) {
+        rate = std::min(rate, maxRps);
+    }
+    return double(toAsk) / rate;
+}
+
+QString durationText(qint64 seconds) {
+    seconds = std::max<qint64>(seconds, 0);
+    const qint64 h = seconds / 3600;
+    const qint64 m = seconds / 60 % 60;
+    const qint64 s = seconds % 60;
+    const QString mmss =
+        QStringLiteral("%1:%2")
+            .arg(h > 0 ? QStringLiteral("%1").arg(m, 2, 10, QLatin1Char('0')) : QString::number(m))
+            .arg(s, 2, 10, QLatin1Char('0'));
+    return h > 0 ? QString::number(h) + u':' + mmss : mmss;
+}
+
+QString fetchPlanText(qsizetype toAsk, qsizetype fromCache, int threads, double maxRps,
+                      double pricePer1000, UiLanguage language) {
+    QString text =
+        messageText(Msg::FetchPlan, language,
+                    {QString::number(toAsk), QString::number(fromCache),
+                     durationText(qint64(std::ceil(fetchPlanSeconds(toAsk, threads, maxRps))))});
+    if (pricePer1000 > 0) {
+        text +=
+            u' ' + messageText(Msg::FetchCost, language,
+                               {QString::number(double(toAsk) * pricePer1000 / 1000.0, 'f', 2)});
+    }
+    return text;
+}
+
+QString fetchFiguresText(int done, int total, qint64 elapsedMs, int retries, int slowDowns,
+                         UiLanguage language) {
+    const double rate = elapsedMs > 0 ? double(done) * 1000.0 / double(elapsedMs) : 0;
+    const QString left =
+        rate > 0 ? durationText(qint64(std::ceil(double(total - done) / rate))) : u"?"_qs;
+    return messageText(Msg::FetchFigures, language,
+                       {QString::number(rate, 'f', 1), left, QString::number(retries),
+                        QString::number(slowDowns)});
 }
 
 QString notServiceUrlText(const QString& url, UiLanguage language) {

@@ -73,8 +73,10 @@ QString baseUrl(const QString& serviceUrl, std::optional<int> regionCode);
 
 // What else is known of a failed fetch.
 struct FetchErrorDetail {
-    QString query;       // the query that failed; empty: not known
-    int httpStatus = 0;  // the status of its last answer when the service refused it (not 200)
+    QString query;        // the query that failed; empty: not known
+    int httpStatus = 0;   // the status of its last answer when the service refused it (not 200)
+    int serviceCode = 0;  // the code of the service's error element, 0 when none
+    qint64 throttleGiveUpMs = 10 * 60 * 1000;  // with yrThrottled: how long it was refused
 };
 
 // The text a failed fetch is reported with: message 13 around the text of its kind (14, 15, or
@@ -82,6 +84,26 @@ struct FetchErrorDetail {
 // HTTP status, each on a line of its own.
 QString fetchErrorText(TYandexError kind, const QString& serviceText, UiLanguage language,
                        const FetchErrorDetail& detail = {});
+
+// The list of the queries a fetch skipped, with the service's code and words for each; empty
+// when none was skipped.
+QString skippedQueriesText(const std::vector<SkippedQuery>& skipped, UiLanguage language);
+
+// Above this many requests the window asks before it sends them.
+inline constexpr qsizetype kConfirmAbove = 1000;
+// A round trip when no pace is set, for the plan's estimate.
+inline constexpr double kAssumedRoundTripS = 1.0;
+
+// The plan of a fetch: how many queries are asked, how many come from the cache, how long that
+// takes at the pace (maxRps, or one round trip per slot without it) and, with a price, the cost.
+QString fetchPlanText(qsizetype toAsk, qsizetype fromCache, int threads, double maxRps,
+                      double pricePer1000, UiLanguage language);
+double fetchPlanSeconds(qsizetype toAsk, int threads, double maxRps);
+// "1:02:03" or "2:03".
+QString durationText(qint64 seconds);
+// The running figures of a fetch: rate, time left, retries and slow-downs.
+QString fetchFiguresText(int done, int total, qint64 elapsedMs, int retries, int slowDowns,
+                         UiLanguage language);
 
 // The service URL can be asked: an http or https address.
 bool isServiceUrl(const QString& url);

@@ -4,6 +4,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <mutex>
 
 namespace kelvara {
@@ -60,7 +61,39 @@ QString failureText(CURLcode code) {
 
 }  // namespace
 
-CurlTransport::CurlTransport(CurlTransportOptions options) : options_(std::move(options)) {}
+// The share handle and a lock per kind of data it shares: libcurl calls these from the threads
+// that use it.
+struct CurlTransport::Shared {
+    CURLSH* share = curl_share_init();
+    std::mutex locks[CURL_LOCK_DATA_LAST];
+
+    Shared() {
+        if (!share) {
+            return;
+        }
+        curl_share_setopt(share, CURLSHOPT_LOCKFUNC, lock);
+        curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, unlock);
+        curl_share_setopt(share, CURLSHOPT_USERDATA, this);
+        curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+        curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+    }
+    ~Shared() {
+        if (share) {
+            curl_share_cleanup(share);
+        }
+    }
+    static void lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {
+        static_cast<Shared*>(self)->locks[data].lock();
+    }
+    static void unlock(CURL*, curl_lock_data data, void* self) {
+        static_cast<Shared*>(self)->locks[data].unlock();
+    }
+};
+
+CurlTransport::CurlTransport(CurlTransportOptions options)
+    : options_(std::move(options)), shared_(std::make_unique<Shared>()) {}
+
+CurlTransport::~CurlTransport() = default;
 
 HttpResponse CurlTransport::perform(const HttpRequest& request, const AbortCheck& abort) {
     HttpResponse response;
@@ -99,6 +132,9 @@ HttpResponse CurlTransport::perform(const HttpRequest& request, const AbortCheck
     if (!caFile.isEmpty()) {
         curl_easy_setopt(c, CURLOPT_CAINFO, caFile.constData());
     }
+    if (shared_->share) {
+        curl_easy_setopt(c, CURLOPT_SHARE, shared_->share);
+    }
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, collectBody);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &transfer);
     if (abort) {
@@ -134,6 +170,11 @@ HttpResponse CurlTransport::perform(const HttpRequest& request, const AbortCheck
     long status = 0;
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
     response.status = int(status);
+    curl_off_t retryAfter = 0;
+    if (curl_easy_getinfo(c, CURLINFO_RETRY_AFTER, &retryAfter) == CURLE_OK && retryAfter > 0) {
+        // A day at most: a wild value must not park the run for ever.
+        response.retryAfterMs = qint64(std::min<curl_off_t>(retryAfter, 86'400)) * 1000;
+    }
     if (response.status == 200) {
         response.body = QString::fromUtf8(transfer.body);
     }

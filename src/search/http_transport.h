@@ -29,6 +29,8 @@ struct HttpResponse {
     // The transport's own words for a failure (a fixed library text: never the URL, so never the
     // credentials in its query part); empty when the server answered.
     QString failure;
+    // The server's Retry-After (seconds or a date), in milliseconds from now; 0 when none.
+    qint64 retryAfterMs = 0;
 };
 
 // Asked now and then while a request runs; true ends the request at once.
@@ -69,15 +71,23 @@ struct CurlTransportOptions {
 
 // The real transport: a new libcurl easy handle per request (no connection is kept between
 // requests), http and https only (redirects too), peer and host name verified against the
-// system's certificate store.
+// system's certificate store. The requests of one transport, from any number of threads at once,
+// share one TLS session cache and one name cache (a libcurl share handle), so parallel slots
+// resume the TLS session instead of a full handshake each.
 class CurlTransport final : public HttpTransport {
 public:
     explicit CurlTransport(CurlTransportOptions options = {});
+    ~CurlTransport() override;
+    CurlTransport(const CurlTransport&) = delete;
+    CurlTransport& operator=(const CurlTransport&) = delete;
     HttpResponse perform(const HttpRequest& request, const AbortCheck& abort) override;
     const CurlTransportOptions& options() const { return options_; }
 
+    struct Shared;
+
 private:
     CurlTransportOptions options_;
+    std::unique_ptr<Shared> shared_;
 };
 
 }  // namespace kelvara

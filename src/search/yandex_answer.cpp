@@ -60,7 +60,11 @@ YandexAnswer ReadYandexAnswer(QStringView xml) {
     }
     const pugi::xml_node response = firstChildElement(doc.document_element(), "response");
     if (const pugi::xml_node error = firstChildElement(response, "error")) {
-        if (QString::fromUtf8(error.attribute("code").value()).trimmed() == u"15") {
+        const QString code = QString::fromUtf8(error.attribute("code").value()).trimmed();
+        bool numeric = false;
+        const int value = code.toInt(&numeric);
+        answer.errorCode = numeric && value > 0 ? value : 0;
+        if (code == u"15") {
             answer.kind = YandexAnswer::Kind::NoResults;
         } else {
             answer.kind = YandexAnswer::Kind::ServiceError;

@@ -18,6 +18,7 @@ struct YandexAnswer {
     Kind kind = Kind::NotXml;
     QStringList urls;  // in document order, as given
     QString errorText;
+    int errorCode = 0;  // the error element's code attribute; 0 when none or not a number
 };
 
 // The walk: the root element's first child element "response"; its "error", or its "results"

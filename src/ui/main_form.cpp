@@ -58,6 +58,10 @@ class ErrorBoxes final : public ErrorView {
 public:
     explicit ErrorBoxes(QWidget* parent) : parent_(parent) {}
     void showError(const QString& text) override { Dialogs::error(parent_, text); }
+    void showNotice(const QString& text) override { Dialogs::information(parent_, text); }
+    bool confirm(const QString& text) override {
+        return Dialogs::question(parent_, text) == QMessageBox::Yes;
+    }
 
 private:
     QWidget* parent_;
@@ -121,6 +125,7 @@ TfrmMainForm::TfrmMainForm(Environment env, QWidget* parent)
                                                   *errorView_, env_.platform.language);
     saver_ = std::make_unique<CacheSaver>(path("cache.txt"), codec_);
     controller_->setCacheSaver(saver_.get());
+    controller_->setOperationStore(std::make_shared<OperationStore>(path("operations.txt")));
     connect(controller_.get(), &RunController::clustersBuilt, this,
             &TfrmMainForm::BuildClusterTree);
     setUpProjects();
@@ -162,6 +167,8 @@ void TfrmMainForm::FormCreate() {
     ui->cbRegion->setCurrentIndex(-1);
     LoadSettings(*FCfg, *this);
     links_->load(*FCfg, problems);
+    fetchSettings_ = readFetchSettings(*FCfg);
+    ui->sbThreads->setValue(fetchSettings_.threads);
     const Stamp now = env_.platform.clock();
     // A cache of an older version holds the results of the region it was asked for then.
     if (auto err = LoadCache(FGlobalList, path("cache.txt"), now, codec_, settingsRegion(*FCfg))) {
@@ -174,6 +181,7 @@ void TfrmMainForm::FormCreate() {
     ui->LabeledEdit2Label->setText(GetMessageText(Msg::UrlLabel, lang));
     ui->Label2->setText(messageText(Msg::QueriesLabel, lang, {QStringLiteral("0")}));
     ui->GroupBox1->setTitle(GetMessageText(Msg::MethodFrame, lang));
+    ui->lbThreads->setText(GetMessageText(Msg::ThreadsLabel, lang));
     ui->Button1->setText(GetMessageText(Msg::ClusterButton, lang));
     ui->lbCountText->setText(model_.countText());
     UpdateQueryCount();
@@ -212,6 +220,10 @@ void TfrmMainForm::FormDestroy() {
     }
     SaveSettings(*FCfg, *this);
     links_->save(*FCfg);
+    // A user who never touched it keeps the file as it was.
+    if (ui->sbThreads->value() != 1 || fetchSettings_.threads != 1) {
+        writeFetchThreads(*FCfg, ui->sbThreads->value());
+    }
     if (auto err = FCfg->flush()) {
         problems << err->message();
     }
@@ -287,6 +299,12 @@ void TfrmMainForm::Button1Click() {
     runRegion_ = request.regionCode.value_or(kDefaultRegion);
     request.hardMethod = ui->RadioButton2->isChecked();
     request.threshold = threshold();
+    request.threads = ui->sbThreads->value();
+    request.maxRps = fetchSettings_.maxRps;
+    request.confirmLargeFetch = fetchSettings_.confirmLargeFetch;
+    request.pricePer1000 = fetchSettings_.pricePer1000;
+    request.deferred = fetchSettings_.deferred;
+    request.operationsUrl = fetchSettings_.operationsUrl;
     request.links = links_->startRun(request.hardMethod, request.threshold);
     controller_->Button1Click(request);
 }

@@ -137,6 +137,7 @@ private:
     ClusterTreeView* vdtList = nullptr;
     std::vector<RegionItem> regions_;
     std::unique_ptr<ProfileFile> FCfg;
+    FetchSettings fetchSettings_;  // read with the other settings; Threads is the spin box's
     double FManualSize = -1.0;
     QString exportPath_;  // the save dialog's proposal: the folder at start-up, then the last file
     TfrmAboutForm* aboutForm_ = nullptr;

@@ -107,3 +107,32 @@ TEST(Settings, SavedAsWrittenWith213WhenNoRegionIsSelected) {
     EXPECT_EQ(p.lines(), (QStringList{u"[CONFIG]"_qs, u"YandexURL= http://s/?key=1 "_qs,
                                       u"HardMode=1"_qs, u"Threshold=6"_qs, u"Region=213"_qs}));
 }
+
+// The fetch's keys: a value out of range or not a number reads as the default.
+TEST(Settings, FetchKeysReadWithDefaultsForBadValues) {
+    struct Case {
+        QString text;
+        int threads;
+        double maxRps;
+        double price;
+        bool confirm;
+        bool deferred;
+    };
+    const Case cases[] = {
+        {{}, 1, 0, 0, true, false},
+        {u"[CONFIG]\nThreads=8\nMaxRps=12.5\nPricePer1000=4\nConfirmAbove1000=0\nDeferred=1"_qs, 8,
+         12.5, 4, false, true},
+        {u"[CONFIG]\nThreads=50\nMaxRps=0"_qs, 50, 0, 0, true, false},
+        {u"[CONFIG]\nThreads=0\nMaxRps=-3\nPricePer1000=x\nDeferred=yes"_qs, 1, 0, 0, true, false},
+        {u"[CONFIG]\nThreads=51\nMaxRps=nan\nDeferred=2"_qs, 1, 0, 0, true, false},
+        {u"[CONFIG]\nThreads=four\nMaxRps=1e9"_qs, 1, 0, 0, true, false},
+    };
+    for (const Case& k : cases) {
+        const FetchSettings s = readFetchSettings(profile(k.text));
+        EXPECT_EQ(s.threads, k.threads) << k.text.toStdString();
+        EXPECT_EQ(s.maxRps, k.maxRps) << k.text.toStdString();
+        EXPECT_EQ(s.pricePer1000, k.price) << k.text.toStdString();
+        EXPECT_EQ(s.confirmLargeFetch, k.confirm) << k.text.toStdString();
+        EXPECT_EQ(s.deferred, k.deferred) << k.text.toStdString();
+    }
+}

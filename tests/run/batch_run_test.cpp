@@ -404,8 +404,7 @@ TEST(BatchRun, TheSearchWorkerFetchesWhatIsMissing) {
                               u"http://127.0.0.1:9/search/xml?user=u&key=k"_qs};
     EXPECT_EQ(batchMain(args, testDefaults(dir), env), beRunFailed);
     const QString said = io.err.join(u'\n');
-    EXPECT_TRUE(
-        said.contains(u"Ошибка: Яндекс вернул ошибку поиска:\r\n\"Лимит запросов исчерпан\""_qs))
+    EXPECT_TRUE(said.contains(u"Ошибка: исчерпан суточный лимит запросов к сервису (код 32)"_qs))
         << said.toStdString();
     ASSERT_GE(transport->requests().size(), 2u);
     EXPECT_EQ(test::queryParam(transport->requests()[0]), u"asked"_qs);
@@ -484,7 +483,7 @@ TEST(BatchRun, FetchesFromTheLoopbackServiceAndCaches) {
     Captured failed;
     EXPECT_EQ(run(failed), beRunFailed);
     EXPECT_TRUE(failed.err.join(u'\n').contains(
-        u"Error: Yandex returned a search error:\r\n\"Limit exceeded\""_qs))
+        u"Error: the daily limit of requests to the service is used up (code 32)"_qs))
         << failed.err.join(u'\n').toStdString();
     EXPECT_TRUE(failed.out.isEmpty());
     ResultStore cached;
@@ -493,6 +492,69 @@ TEST(BatchRun, FetchesFromTheLoopbackServiceAndCaches) {
     EXPECT_TRUE(findEntry(cached, u"gamma one"));
     EXPECT_TRUE(findEntry(cached, u"beta two"));
     EXPECT_FALSE(findEntry(cached, u"broken"));
+}
+
+// The export does not depend on how many requests were in flight: the answers join the run in
+// the order of the query file. A query the service refuses for itself is skipped and listed,
+// and the run goes on; a dry run prints the plan and asks nothing.
+TEST(FetchPoolExport, OneAndEightSlotsWriteTheSameBytes) {
+    test::ServiceDouble service;
+    service.setResponder([](const QString& q) {
+        if (q == u"bad (query") {
+            return test::ServiceAnswer::error(1, u"Syntax error"_qs);
+        }
+        const int n = q.mid(1).toInt();
+        QStringList urls;
+        for (int i = 0; i < 4; ++i) {
+            urls.append(u"http://t%1-%2.ru/"_qs.arg(n % 7).arg(i));
+        }
+        urls.append(u"http://own.ru/"_qs + q);
+        test::ServiceAnswer a = test::ServiceAnswer::urls(urls);
+        a.delayMs = (n * 7) % 30;  // the slots finish out of order
+        return a;
+    });
+    test::TempDir dir;
+    QByteArray file;
+    for (int i = 0; i < 60; ++i) {
+        file += "q" + QByteArray::number(i) + "\r\n";
+        if (i == 30) {
+            file += "bad (query\r\n";
+        }
+    }
+    dir.write(u"q.txt"_qs, file);
+    SearchContext context;
+    context.transport = std::make_shared<CurlTransport>();
+    context.pause = [](int) {};
+    auto run = [&](Captured& io, const QStringList& more) {
+        BatchEnvironment env = io.env();
+        env.fetch = serviceFetcher(context);
+        return batchMain(
+            QStringList{u"--queries"_qs, dir.path(u"q.txt"_qs), u"--url"_qs, service.searchUrl(),
+                        u"--no-cache"_qs, u"--lang"_qs, u"en"_qs} +
+                more,
+            testDefaults(dir), env);
+    };
+    Captured dry;
+    ASSERT_EQ(run(dry, {u"--dry-run"_qs, u"--threads"_qs, u"8"_qs, u"--max-rps"_qs, u"4"_qs}),
+              beSuccess);
+    EXPECT_EQ(service.requestCount(), 0);
+    EXPECT_TRUE(dry.out.isEmpty());
+    EXPECT_TRUE(dry.err.join(u'\n').contains(
+        u"61 queries will be asked (0 come from the cache); at the configured pace that takes "
+        u"about 0:16."_qs))
+        << dry.err.join(u'\n').toStdString();
+
+    Captured one;
+    Captured eight;
+    ASSERT_EQ(run(one, {u"--threads"_qs, u"1"_qs}), beSuccess) << one.err.join(u'\n').toStdString();
+    ASSERT_EQ(run(eight, {u"--threads"_qs, u"8"_qs}), beSuccess);
+    EXPECT_EQ(service.requestCount(), 2 * 61);
+    EXPECT_FALSE(one.out.isEmpty());
+    EXPECT_EQ(one.out, eight.out);
+    const QString err = eight.err.join(u'\n');
+    EXPECT_TRUE(err.contains(u"1 queries were skipped"_qs)) << err.toStdString();
+    EXPECT_TRUE(err.contains(u"\"bad (query\": code 1, \"Syntax error\""_qs)) << err.toStdString();
+    EXPECT_FALSE(QString::fromLatin1(one.out).contains(u"bad (query"_qs));
 }
 
 TEST(BatchRun, BadInputFilesExitTwoNamingTheFile) {
@@ -596,6 +658,10 @@ TEST(BatchArguments, BadArgumentsExitTwo) {
         {u"--queries"_qs, u"q"_qs, u"stray"_qs},
         {u"--queries"_qs, u"q"_qs, u"--quiet=yes"_qs},
         {u"--queries"_qs, u"q"_qs, u"--project"_qs, u""_qs},
+        {u"--queries"_qs, u"q"_qs, u"--threads"_qs, u"0"_qs},
+        {u"--queries"_qs, u"q"_qs, u"--threads"_qs, u"51"_qs},
+        {u"--queries"_qs, u"q"_qs, u"--max-rps"_qs, u"-1"_qs},
+        {u"--queries"_qs, u"q"_qs, u"--max-rps"_qs, u"fast"_qs},
     };
     test::TempDir dir;
     for (const QStringList& args : bad) {

@@ -89,8 +89,9 @@ TEST(FetchMissing, KeepsWhatItGotWhenTheServiceFails) {
     const FetchOutcome out = fetchMissing(store, {u"a"_qs, u"b"_qs, u"c"_qs},
                                           u"http://h/x?k=SECRET&lr=1"_qs, contextFor(transport));
     EXPECT_EQ(out.kind, FetchStatus::Kind::Error);
-    EXPECT_EQ(out.error, yrMessage);
+    EXPECT_EQ(out.error, yrDailyLimit);
     EXPECT_EQ(out.errorText, u"Limit"_qs);
+    EXPECT_EQ(out.detail.serviceCode, 32);
     EXPECT_EQ(out.total, 3);
     EXPECT_EQ(out.answered, 1);
     EXPECT_NE(findEntry(store, u"a"), nullptr);

@@ -25,6 +25,7 @@ constexpr Stamp kNow = 739'959 * kMsPerDay;
 class ScriptedTransport final : public HttpTransport {
 public:
     std::map<QString, QStringList> answers;
+    std::map<QString, int> errorCodes;                 // answered with that error element
     std::function<void(const QString& query)> before;  // on the worker's thread, first
     HttpResponse perform(const HttpRequest& request, const AbortCheck&) override {
         const QString url = QString::fromLatin1(request.url);
@@ -38,7 +39,10 @@ public:
         regions_.push_back(q.queryItemValue(u"lr"_qs));
         const auto it = answers.find(asked_.back());
         HttpResponse r;
-        if (it != answers.end()) {
+        if (const auto code = errorCodes.find(query); code != errorCodes.end()) {
+            r.status = 200;
+            r.body = QString::fromUtf8(test::xmlWithError(code->second, u"refused"_qs));
+        } else if (it != answers.end()) {
             r.status = 200;
             r.body = QString::fromUtf8(test::xmlWithUrls(it->second));
         }
@@ -86,7 +90,15 @@ struct FakeProgress final : ProgressView {
 
 struct FakeErrors final : ErrorView {
     QStringList shown;
+    QStringList notices;
+    QStringList questions;
+    bool answer = true;
     void showError(const QString& text) override { shown << text; }
+    void showNotice(const QString& text) override { notices << text; }
+    bool confirm(const QString& text) override {
+        questions << text;
+        return answer;
+    }
 };
 
 struct TestRun {
@@ -118,8 +130,13 @@ struct TestRun {
         }
         store.add(query, std::move(e));
     }
+    int threads = 1;
+    bool confirmLargeFetch = false;
     void run(const QStringList& lines, std::optional<int> region = 213, int threshold = 2) {
         RunRequest r;
+        r.threads = threads;
+        r.confirmLargeFetch = confirmLargeFetch;
+        r.pricePer1000 = 4;
         r.lines = lines;
         r.serviceUrl = u"http://service/?user=u&key=k"_qs;
         r.regionCode = region;
@@ -287,4 +304,64 @@ TEST(RunController, AnotherRegionAsksAgain) {
     ASSERT_NE(r.stores.find(2), nullptr);
     EXPECT_NE(findEntry(*r.stores.find(2), u"q"), nullptr);
     EXPECT_NE(findEntry(r.store, u"q"), findEntry(*r.stores.find(2), u"q"));
+}
+
+// Eight slots: the same clusters as one; a query the service refuses for itself is skipped and
+// listed once the run has ended; code 42 ends the run with its own message.
+TEST(RunController, EightThreadsClusterAsOneAndListTheSkippedQueries) {
+    std::vector<ClusterList> built;
+    for (const int threads : {1, 8}) {
+        TestRun r;
+        r.threads = threads;
+        QStringList lines;
+        for (int i = 0; i < 30; ++i) {
+            const QString q = u"q"_qs + QString::number(i);
+            lines << q;
+            r.transport->answers[q] = {u"http://t%1.ru/"_qs.arg(i % 4), u"http://a.ru/"_qs,
+                                       u"http://own.ru/"_qs + q};
+        }
+        lines.insert(7, u"bad"_qs);
+        r.transport->errorCodes[u"bad"_qs] = 2;
+        r.run(lines);
+        EXPECT_TRUE(r.errors.shown.isEmpty()) << threads;
+        ASSERT_EQ(r.errors.notices.size(), 1) << threads;
+        EXPECT_TRUE(r.errors.notices[0].contains(u"\"bad\": code 2, \"refused\""_qs));
+        ASSERT_EQ(r.built.size(), 1u) << threads;
+        built.push_back(r.built[0]);
+    }
+    ASSERT_EQ(built[0].size(), built[1].size());
+    for (size_t i = 0; i < built[0].size(); ++i) {
+        EXPECT_EQ(built[0][i].caption, built[1][i].caption);
+        EXPECT_EQ(built[0][i].phrases, built[1][i].phrases);
+    }
+
+    TestRun r;
+    r.threads = 8;
+    r.transport->answers[u"a"_qs] = kShared;
+    r.transport->errorCodes[u"b"_qs] = 42;
+    r.run({u"a"_qs, u"b"_qs});
+    ASSERT_EQ(r.errors.shown.size(), 1);
+    EXPECT_TRUE(r.errors.shown[0].contains(u"refuses every request (code 42)"_qs))
+        << r.errors.shown[0].toStdString();
+    EXPECT_TRUE(r.built.empty());
+}
+
+// More than a thousand requests are asked about first (when the setting wants it); a "no" sends
+// nothing.
+TEST(RunController, ALargeFetchAsksFirst) {
+    TestRun r;
+    r.confirmLargeFetch = true;
+    r.errors.answer = false;
+    QStringList lines;
+    for (int i = 0; i < 1001; ++i) {
+        lines << u"q"_qs + QString::number(i);
+    }
+    r.run(lines);
+    ASSERT_EQ(r.errors.questions.size(), 1);
+    EXPECT_TRUE(r.errors.questions[0].contains(u"1001 queries will be asked"_qs));
+    EXPECT_TRUE(r.errors.questions[0].contains(u"Cost: about 4.00."_qs))
+        << r.errors.questions[0].toStdString();
+    EXPECT_TRUE(r.transport->asked().isEmpty());
+    r.run(lines.mid(0, 1000));
+    EXPECT_EQ(r.errors.questions.size(), 1) << "a thousand is not asked about";
 }

@@ -243,7 +243,7 @@ TEST(HostileService, DeeplyNestedElements) {
                    "</error></response></yandexsearch>";
     const Outcome error = ask(service, inError, patientOptions());
     EXPECT_EQ(error.status, ysError);
-    EXPECT_EQ(error.error, yrMessage);
+    EXPECT_EQ(error.error, yrDailyLimit);
     EXPECT_EQ(error.errorText, u"limit"_qs);
 
     ServiceAnswer beside;

@@ -45,7 +45,7 @@ HttpResponse urlsAnswer(const QStringList& urls) {
 TEST(YandexWorker, RetryBudgetIsSharedByEveryFailureKindAndRenewedPerLine) {
     const HttpResponse ok = urlsAnswer({u"https://a/"_qs});
     const HttpResponse html = answered(test::htmlPage());
-    const HttpResponse message = answered(test::xmlWithError(55, u"Limit reached"_qs));
+    const HttpResponse message = answered(test::xmlWithError(20, u"Limit reached"_qs));
     const HttpResponse incomplete = answered("<r><response><results/></response></r>");
     const HttpResponse noConnection{};
     struct Case {

@@ -7,6 +7,7 @@
 #include <QUrlQuery>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 
@@ -160,6 +161,8 @@ ServiceDouble::ServiceDouble(Tls tls) : tls_(tls != Tls::None) {
         }
         server_ = std::move(server);
     }
+    // Enough workers for a client of 50 parallel slots.
+    server_->new_task_queue = [] { return new httplib::ThreadPool(64); };
     // Short keep-alive: each request of the transport comes on a connection of its own.
     server_->set_keep_alive_timeout(1);
     const auto handler = [this](const httplib::Request& req, httplib::Response& res) {
@@ -216,6 +219,70 @@ int ServiceDouble::requestCount() const {
     return int(requests_.size());
 }
 
+void ServiceDouble::setQuota(double perSecond, Refusal refusal, int retryAfterS) {
+    std::lock_guard lock(mutex_);
+    quotaPerSecond_ = perSecond;
+    refusal_ = refusal;
+    retryAfterS_ = retryAfterS;
+    tokens_ = perSecond;
+    refilled_ = std::chrono::steady_clock::now();
+}
+
+bool ServiceDouble::overQuota() {
+    std::lock_guard lock(mutex_);
+    if (quotaPerSecond_ <= 0) {
+        return false;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    const double seconds = std::chrono::duration<double>(now - refilled_).count();
+    refilled_ = now;
+    tokens_ = std::min(quotaPerSecond_, tokens_ + seconds * quotaPerSecond_);
+    if (tokens_ < 1) {
+        return true;
+    }
+    tokens_ -= 1;
+    return false;
+}
+
+void ServiceDouble::forgetOperations() {
+    std::lock_guard lock(mutex_);
+    operations_.clear();
+}
+
+void ServiceDouble::serveOperation(const QString& id, httplib::Response& res) {
+    Operation op;
+    {
+        std::lock_guard lock(mutex_);
+        const auto it = operations_.find(id);
+        if (it == operations_.end()) {
+            res.status = 404;
+            res.set_content("{\"code\": 5, \"message\": \"Operation not found\"}",
+                            "application/json");
+            return;
+        }
+        op = it->second;
+    }
+    QJsonObject answer{{u"id"_qs, id}, {u"description"_qs, u"WEB search async"_qs}};
+    // Done once the delay set now has passed since its creation.
+    if (std::chrono::steady_clock::now() <
+        op.created + std::chrono::milliseconds(operationDelayMs_.load())) {
+        answer.insert(u"done"_qs, false);
+    } else {
+        const ServiceAnswer a = answerFor(op.query);
+        answer.insert(u"done"_qs, true);
+        answer.insert(u"response"_qs,
+                      QJsonObject{{u"@type"_qs, u"type.googleapis.com/WebSearchResponse"_qs},
+                                  {u"rawData"_qs, QString::fromLatin1(a.body.toBase64())}});
+    }
+    res.set_content(QJsonDocument(answer).toJson(QJsonDocument::Compact).toStdString(),
+                    "application/json");
+}
+
+std::map<QString, int> ServiceDouble::servedPerQuery() const {
+    std::lock_guard lock(mutex_);
+    return served_;
+}
+
 ServiceAnswer ServiceDouble::answerFor(const QString& query) {
     std::lock_guard lock(mutex_);
     const auto it = scripts_.find(query);
@@ -248,7 +315,8 @@ void ServiceDouble::handle(const httplib::Request& req, httplib::Response& res) 
         r.headers.emplace(key, value);
     }
     r.body = QByteArray::fromStdString(req.body);
-    const bool rest = req.method == "POST" && req.path == "/v2/web/search";
+    const bool deferred = req.method == "POST" && req.path == "/v2/web/searchAsync";
+    const bool rest = (req.method == "POST" && req.path == "/v2/web/search") || deferred;
     if (rest) {
         r.query = QJsonDocument::fromJson(r.body)
                       .object()
@@ -263,7 +331,59 @@ void ServiceDouble::handle(const httplib::Request& req, httplib::Response& res) 
         std::lock_guard lock(mutex_);
         requests_.push_back(r);
     }
+    const bool operation = req.method == "GET" && req.path.rfind("/operations/", 0) == 0;
 
+    // The quota counts requests as they arrive; every answer, a refusal too, takes the latency.
+    const bool over = overQuota();
+    const int latency = latencyMs_.load();
+    for (int waited = 0; waited < latency && !stopping_; waited += 10) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(10, latency - waited)));
+    }
+    if (over) {
+        ++refused_;
+        Refusal refusal;
+        int retryAfter;
+        {
+            std::lock_guard lock(mutex_);
+            refusal = refusal_;
+            retryAfter = retryAfterS_;
+        }
+        if (refusal == Refusal::Http429) {
+            res.status = 429;
+            if (retryAfter > 0) {
+                res.set_header("Retry-After", std::to_string(retryAfter));
+            }
+            res.set_content("Too Many Requests", "text/plain");
+            return;
+        }
+        QByteArray body = xmlWithError(55, u"Requests per second exceeded"_qs);
+        if (rest) {
+            body = QJsonDocument(QJsonObject{{u"rawData"_qs, QString::fromLatin1(body.toBase64())}})
+                       .toJson(QJsonDocument::Compact);
+        }
+        res.set_content(body.toStdString(), rest ? "application/json" : "text/xml");
+        return;
+    }
+    if (operation) {
+        serveOperation(r.path.mid(int(std::strlen("/operations/"))), res);
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        ++served_[r.query];
+    }
+    if (deferred) {
+        const QString id = u"op-"_qs + QString::number(++operationsCreated_);
+        {
+            std::lock_guard lock(mutex_);
+            operations_[id] = {r.query, std::chrono::steady_clock::now()};
+        }
+        res.set_content(QJsonDocument(QJsonObject{{u"id"_qs, id}, {u"done"_qs, false}})
+                            .toJson(QJsonDocument::Compact)
+                            .toStdString(),
+                        "application/json");
+        return;
+    }
     const ServiceAnswer a = answerFor(r.query);
     for (int waited = 0; waited < a.delayMs && !stopping_; waited += 10) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -95,8 +95,27 @@ public:
     // The answer for queries without a script; without it they get status 500.
     void setResponder(std::function<ServiceAnswer(const QString& query)> responder);
 
+    // A latency added to every answer, as a distant service has.
+    void setLatency(int ms) { latencyMs_.store(ms); }
+    // A quota of requests per second (a bucket of `perSecond` that refills continuously): a
+    // request over it is refused with status 429 (and Retry-After when retryAfterS > 0), or with
+    // an answer of code 55. 0 turns it off.
+    enum class Refusal { Http429, Code55 };
+    void setQuota(double perSecond, Refusal refusal = Refusal::Http429, int retryAfterS = 0);
+    int refusedCount() const { return refused_.load(); }
+
+    // Deferred requests (POST /v2/web/searchAsync) create operations, served at
+    // origin()/operations/ID: not done until delayMs (as set at the time of asking) after their
+    // creation, then done with the query's answer. forgetOperations() drops every operation
+    // (asked for again: 404).
+    void setOperationDelay(int ms) { operationDelayMs_.store(ms); }
+    void forgetOperations();
+    int operationsCreated() const { return operationsCreated_.load(); }
+
     std::vector<RecordedRequest> requests() const;
     int requestCount() const;
+    // The requests that were not refused by the quota, per query text.
+    std::map<QString, int> servedPerQuery() const;
     // The most bytes of one streamed body that got out before the client hung up.
     qint64 largestStreamSent() const { return largestStreamSent_.load(); }
 
@@ -116,6 +135,25 @@ private:
     bool tls_ = false;
     std::atomic<bool> stopping_{false};
     std::atomic<qint64> largestStreamSent_{0};
+    std::atomic<int> latencyMs_{0};
+    std::atomic<int> refused_{0};
+    bool overQuota();
+
+    // The quota's bucket, under mutex_.
+    double quotaPerSecond_ = 0;
+    Refusal refusal_ = Refusal::Http429;
+    int retryAfterS_ = 0;
+    double tokens_ = 0;
+    std::chrono::steady_clock::time_point refilled_;
+    std::map<QString, int> served_;
+    struct Operation {
+        QString query;
+        std::chrono::steady_clock::time_point created;
+    };
+    std::map<QString, Operation> operations_;
+    std::atomic<int> operationDelayMs_{0};
+    std::atomic<int> operationsCreated_{0};
+    void serveOperation(const QString& id, httplib::Response& res);
 
     mutable std::mutex mutex_;
     std::map<QString, std::pair<std::vector<ServiceAnswer>, size_t>> scripts_;

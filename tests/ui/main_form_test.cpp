@@ -234,9 +234,15 @@ TEST_F(MainForm, FailedFetchesShowTheErrorBoxAndKeepTheTree) {
     const Case cases[] = {
         // The message of the error, then the query that failed and, for a refused request,
         // the HTTP status.
-        {ServiceAnswer::error(32, u"Лимит запросов исчерпан"_qs),
-         u"Error: Yandex returned a search error:\r\n\"Лимит запросов исчерпан\"\r\n"
+        {ServiceAnswer::error(20, u"Внутренняя ошибка"_qs),
+         u"Error: Yandex returned a search error:\r\n\"Внутренняя ошибка\"\r\n"
          u"Query: \"b\""_qs},
+        {ServiceAnswer::error(32, u"Лимит запросов исчерпан"_qs),
+         u"Error: the daily limit of requests to the service is used up (code 32). Everything "
+         u"fetched so far is kept; run again when the limit renews.\r\nQuery: \"b\""_qs},
+        {ServiceAnswer::error(42, u"Invalid key"_qs),
+         u"Error: the service refuses every request (code 42): \"Invalid key\"\r\nCheck the key, "
+         u"the folder and the address in the URL.\r\nQuery: \"b\""_qs},
         {ServiceAnswer::html(),
          u"Error: the answer from Yandex is not a valid XML\r\nQuery: \"b\""_qs},
         {ServiceAnswer::withStatus(503),
