@@ -113,6 +113,11 @@ TfrmMainForm::TfrmMainForm(Environment env, QWidget* parent)
     links_ = new LinkControls(path("ignored-hosts.txt"), codec_, env_.platform.language, this);
     ui->secondRow->insertWidget(1, links_->button());
     links_->attachTree(vdtList, &model_);
+    // The controls made after the form join the tab order where they stand on screen.
+    setTabOrder(ui->cbRegion, ui->sbThreads);
+    setTabOrder(ui->sbThreads, ui->BitBtn2);
+    setTabOrder(ui->BitBtn1, links_->button());
+    setTabOrder(links_->button(), ui->Memo1);
 
     FormCreate();
 
