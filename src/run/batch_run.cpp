@@ -581,8 +581,8 @@ ParsedArguments parseBatchArguments(const QStringList& arguments, const BatchDef
         quietOpt(u"quiet"_qs), versionOpt(u"version"_qs), helpOpt(QStringList{u"h"_qs, u"help"_qs}),
         dryRunOpt(u"dry-run"_qs), deferredOpt(u"deferred"_qs);
     const QList<QCommandLineOption> withValue = {
-        queriesOpt, importOpt,   methodOpt,  thresholdOpt, cacheOpt,  urlOpt,          regionOpt,
-        outputOpt,  langOpt,     codepageOpt, projectOpt,  threadsOpt, maxRpsOpt, operationsUrlOpt};
+        queriesOpt, importOpt, methodOpt,   thresholdOpt, cacheOpt,   urlOpt,    regionOpt,
+        outputOpt,  langOpt,   codepageOpt, projectOpt,   threadsOpt, maxRpsOpt, operationsUrlOpt};
     const QList<QCommandLineOption> linkOpts = {ignoreHostsOpt, matchByOpt};
     parser.addOptions(withValue);
     parser.addOptions(linkOpts);

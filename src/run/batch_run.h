@@ -40,17 +40,17 @@ struct BatchOptions {
     // --codepage named it: input files without a byte-order mark are read in it, never guessed to
     // be UTF-8, and the standard output gets the CSV in it even on a terminal.
     bool codePageGiven = false;
-    bool quiet = false;    // no progress lines
-    bool timings = false;  // a last line with the time of each phase
+    bool quiet = false;                      // no progress lines
+    bool timings = false;                    // a last line with the time of each phase
     std::optional<QString> ignoreHostsPath;  // hosts left out of the clustering
     bool matchByHost = false;                // results compared by host, not by whole URL
-    int threads = 1;          // requests in flight at once
-    double maxRps = 0;        // the pace of all requests together; 0: none
-    double pricePer1000 = 0;  // with the plan when set
-    bool dryRun = false;      // print the plan of the fetch and stop before it
-    bool deferred = false;    // deferred requests (a REST URL only)
-    QString operationsUrl;    // where the operations are asked for
-    QString operationsPath;   // the file of the operations; empty: kept in memory only
+    int threads = 1;                         // requests in flight at once
+    double maxRps = 0;                       // the pace of all requests together; 0: none
+    double pricePer1000 = 0;                 // with the plan when set
+    bool dryRun = false;                     // print the plan of the fetch and stop before it
+    bool deferred = false;                   // deferred requests (a REST URL only)
+    QString operationsUrl;                   // where the operations are asked for
+    QString operationsPath;  // the file of the operations; empty: kept in memory only
 };
 
 // The defaults that come from the system: the cache beside the program, the interface language,
