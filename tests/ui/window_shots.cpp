@@ -131,7 +131,8 @@ int main(int argc, char** argv) {
                 settle(500);  // the folder is listed in the background
                 open.grab().save(out + u"/open-dialog-ru.png"_qs);
             }
-            app.quit();
+            // exit(), not quit(): quit() asks the windows to close, and the run left unsaved work.
+            app.exit(0);
         });
     });
     return app.exec();
