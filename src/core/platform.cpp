@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QTime>
+#include <mutex>
 
 namespace kelvara {
 
@@ -32,12 +33,26 @@ QDateTime dateTimeFromStamp(Stamp stamp) {
     return QDateTime(date, QTime::fromMSecsSinceStartOfDay(int(ms)));
 }
 
+namespace {
+
+// Local time goes through the C library's time-zone state, which mktime() resets under a lock of
+// its own that thread checkers cannot see; the fetch's slots read the clock at once, so one lock
+// of ours keeps them in order.
+std::mutex localTimeMutex;
+
+Stamp stampNow() {
+    const std::lock_guard lock(localTimeMutex);
+    return stampFromDateTime(QDateTime::currentDateTime());
+}
+
+}  // namespace
+
 StampClock systemClock() {
-    return [] { return stampFromDateTime(QDateTime::currentDateTime()); };
+    return [] { return stampNow(); };
 }
 
 Stamp CurrentStamp() {
-    return stampFromDateTime(QDateTime::currentDateTime());
+    return stampNow();
 }
 
 bool olderThan(Stamp now, Stamp stamp, Stamp limitMs) {
