@@ -61,7 +61,8 @@ case "$MODE" in
             echo "== ThreadSanitizer: the thread tests"
             build "$BUILD-tsan" -DCMAKE_BUILD_TYPE=Debug -DKELVARA_TSAN=ON -DKELVARA_BUILD_GUI=OFF \
                 -DKELVARA_BUILD_BENCH=OFF
-            TSAN_OPTIONS=halt_on_error=1 "$BUILD-tsan/bin/kelvara_tests" \
+            TSAN_OPTIONS="halt_on_error=1 suppressions=$ROOT/tests/support/tsan.supp" \
+                "$BUILD-tsan/bin/kelvara_tests" \
                 --gtest_filter='*Thread*:RunController*:*Grouping*:*Stop*:YandexWorkerOverSockets*:Fetch*'
             if command -v clang++ >/dev/null && [ -x scripts/fuzz.sh ]; then
                 echo "== Fuzz targets, ${KELVARA_FUZZ_SECONDS:-30} s each"
