@@ -117,6 +117,33 @@ const std::array<Message, kMessageCount>& table() {
         /* 53 */ {u"Threads", u"Потоков"},
         /* 54 */
         {u"Sent %s, ready %s, read %s", u"Отправлено %s, готово %s, прочитано %s"},
+        /* 55 */
+        {u"&File", u"&Файл"},
+        /* 56 */
+        {u"&Open...", u"&Открыть..."},
+        /* 57 */
+        {u"&Save", u"&Сохранить"},
+        /* 58 */
+        {u"Save &as...", u"Сохранить &как..."},
+        /* 59 */
+        {u"Kelvara projects and exports (*.kelvara *.csv);;Kelvara projects (*.kelvara);;"
+         u"CSV exports (*.csv);;All files (*)",
+         u"Проекты и экспорт Kelvara (*.kelvara *.csv);;Проекты Kelvara (*.kelvara);;"
+         u"Экспорт в CSV (*.csv);;Все файлы (*)"},
+        /* 60 */
+        {u"Kelvara projects (*.kelvara)", u"Проекты Kelvara (*.kelvara)"},
+        /* 61 */
+        {u"The work has changes that are not saved. Save them?",
+         u"В работе есть несохранённые изменения. Сохранить их?"},
+        /* 62 */
+        {u"Cannot open \"%s\": %s", u"Не удалось открыть «%s»: %s"},
+        /* 63 */
+        {u"The project was not saved: %s", u"Проект не сохранён: %s"},
+        /* 64 */
+        {u"The program did not close properly last time, and a copy of the unsaved work was kept "
+         u"(%s). Restore it?\r\n\r\nNo deletes the copy.",
+         u"В прошлый раз программа закрылась не как обычно, и копия несохранённой работы осталась "
+         u"(%s). Восстановить её?\r\n\r\nПри ответе «Нет» копия будет удалена."},
     }};
     return t;
 }

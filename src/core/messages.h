@@ -71,10 +71,21 @@ enum class Msg : int {
     ConfirmFetch = 52,
     ThreadsLabel = 53,
     DeferredCount = 54,
+    // The window's projects: the File menu, its dialogs and questions.
+    FileMenu = 55,
+    OpenAction = 56,
+    SaveAction = 57,
+    SaveAsAction = 58,
+    OpenFilter = 59,
+    SaveFilter = 60,
+    KeepChanges = 61,
+    CannotOpen = 62,
+    NotSaved = 63,
+    RestoreQuestion = 64,
 };
 
-inline constexpr int kMessageCount = 55;
-static_assert(int(Msg::DeferredCount) == kMessageCount - 1, "the last message closes the table");
+inline constexpr int kMessageCount = 65;
+static_assert(int(Msg::RestoreQuestion) == kMessageCount - 1, "the last message closes the table");
 
 // The message in the given language; a number outside the table gives "".
 QString GetMessageText(Msg message, UiLanguage language);

@@ -6,7 +6,6 @@
 #include "tree/project_tree.h"
 #include "ui/dialogs.h"
 #include "ui/main_form.h"
-#include "ui/project_texts.h"
 
 #include "ui_main_form.h"
 
@@ -45,24 +44,24 @@ QString TfrmMainForm::recoveryPath() const {
 
 void TfrmMainForm::setUpProjects() {
     const UiLanguage lang = env_.platform.language;
-    QMenu* menu = menuBar()->addMenu(projectText(ProjectText::FileMenu, lang));
+    QMenu* menu = menuBar()->addMenu(messageText(Msg::FileMenu, lang));
     menu->setObjectName(QStringLiteral("menuFile"));
-    QAction* open = menu->addAction(projectText(ProjectText::OpenAction, lang));
+    QAction* open = menu->addAction(messageText(Msg::OpenAction, lang));
     open->setObjectName(QStringLiteral("actionOpen"));
     open->setShortcut(QKeySequence::Open);
     connect(open, &QAction::triggered, this, [this] {
         const QString start =
             QFileInfo(projectProposal_.isEmpty() ? exportPath_ : projectProposal_).absolutePath();
         if (const auto file = Dialogs::openFile(
-                this, projectText(ProjectText::OpenFilter, env_.platform.language), {}, start)) {
+                this, messageText(Msg::OpenFilter, env_.platform.language), {}, start)) {
             openFile(*file);
         }
     });
-    QAction* save = menu->addAction(projectText(ProjectText::SaveAction, lang));
+    QAction* save = menu->addAction(messageText(Msg::SaveAction, lang));
     save->setObjectName(QStringLiteral("actionSave"));
     save->setShortcut(QKeySequence::Save);
     connect(save, &QAction::triggered, this, [this] { saveProject(); });
-    QAction* saveAs = menu->addAction(projectText(ProjectText::SaveAsAction, lang));
+    QAction* saveAs = menu->addAction(messageText(Msg::SaveAsAction, lang));
     saveAs->setObjectName(QStringLiteral("actionSaveAs"));
     // Not every platform has a standard key for it.
     saveAs->setShortcut(QKeySequence(QKeySequence::SaveAs).isEmpty()
@@ -131,7 +130,7 @@ bool TfrmMainForm::askToKeepChanges() {
     if (!projectModified_) {
         return true;
     }
-    switch (Dialogs::question(this, projectText(ProjectText::KeepChanges, env_.platform.language),
+    switch (Dialogs::question(this, messageText(Msg::KeepChanges, env_.platform.language),
                               QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel)) {
         case QMessageBox::Save:
             return saveProject();
@@ -192,8 +191,8 @@ void TfrmMainForm::applyProject(const Project& project, const QString& file, boo
 bool TfrmMainForm::openFile(const QString& file) {
     const UiLanguage lang = env_.platform.language;
     const auto refuse = [&](const QString& why) {
-        Dialogs::error(this, projectText(ProjectText::CannotOpen, lang,
-                                         {QDir::toNativeSeparators(file), why}));
+        Dialogs::error(this,
+                       messageText(Msg::CannotOpen, lang, {QDir::toNativeSeparators(file), why}));
         return false;
     };
     ReadResult read = readWholeFile(file, kProjectReadLimit);
@@ -224,7 +223,7 @@ bool TfrmMainForm::openExport(const QString& file, const QByteArray& bytes) {
     const ExportRead read = parseExport(decodeTextFile(bytes, codec_));
     if (!read.clusters) {
         Dialogs::error(
-            this, projectText(ProjectText::CannotOpen, lang,
+            this, messageText(Msg::CannotOpen, lang,
                               {QDir::toNativeSeparators(file), exportReadProblem(read, lang)}));
         return false;
     }
@@ -266,8 +265,8 @@ bool TfrmMainForm::saveProjectAs() {
         proposal = (last.isDir() ? QDir(exportPath_) : last.dir())
                        .filePath(QStringLiteral("project") + QString::fromUtf16(kProjectExtension));
     }
-    const auto chosen = Dialogs::saveFile(
-        this, proposal, projectText(ProjectText::SaveFilter, env_.platform.language));
+    const auto chosen =
+        Dialogs::saveFile(this, proposal, messageText(Msg::SaveFilter, env_.platform.language));
     if (!chosen) {
         return false;
     }
@@ -276,8 +275,7 @@ bool TfrmMainForm::saveProjectAs() {
 
 bool TfrmMainForm::saveProjectTo(const QString& file) {
     if (auto err = kelvara::saveProject(file, currentProject())) {
-        Dialogs::error(
-            this, projectText(ProjectText::NotSaved, env_.platform.language, {err->message()}));
+        Dialogs::error(this, messageText(Msg::NotSaved, env_.platform.language, {err->message()}));
         return false;
     }
     projectPath_ = file;
@@ -317,14 +315,14 @@ void TfrmMainForm::offerRecovery() {
     const UiLanguage lang = env_.platform.language;
     const QString when = QLocale(lang == UiLanguage::Russian ? QLocale::Russian : QLocale::English)
                              .toString(copy.lastModified(), QLocale::ShortFormat);
-    if (Dialogs::question(this, projectText(ProjectText::RestoreQuestion, lang, {when}),
+    if (Dialogs::question(this, messageText(Msg::RestoreQuestion, lang, {when}),
                           QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
         QFile::remove(recoveryPath());
         return;
     }
     const ProjectRead read = loadProject(recoveryPath());
     if (!read.project) {
-        Dialogs::error(this, projectText(ProjectText::CannotOpen, lang,
+        Dialogs::error(this, messageText(Msg::CannotOpen, lang,
                                          {QDir::toNativeSeparators(recoveryPath()),
                                           read.fileError ? read.fileError->reason
                                                          : projectErrorText(read.error, lang)}));
