@@ -85,6 +85,9 @@ ClusterList ClusterTreeModel::content() const {
 }
 
 void ClusterTreeModel::setWeakPhrases(QSet<QString> phrases) {
+    if (phrases == weak_) {
+        return;  // the common case after a run with the marks off: nothing to repaint
+    }
     weak_ = std::move(phrases);
     for (const auto& c : clusters_) {
         if (!c->children.empty()) {

@@ -70,11 +70,14 @@ void TfrmMainForm::setUpProjects() {
     connect(saveAs, &QAction::triggered, this, [this] { saveProjectAs(); });
 
     // Every change of the tree or the query box is unsaved work; the main-page column alone
-    // follows the stored results, which are no edit.
+    // follows the stored results, and the weak-link marks follow the last run: neither is an edit.
     const auto changed = [this] { setProjectModified(true); };
     connect(&model_, &QAbstractItemModel::dataChanged, this,
-            [this](const QModelIndex& from, const QModelIndex& to) {
-                if (from.column() != tcMainPages || to.column() != tcMainPages) {
+            [this](const QModelIndex& from, const QModelIndex& to, const QList<int>& roles) {
+                const bool mainPagesOnly =
+                    from.column() == tcMainPages && to.column() == tcMainPages;
+                const bool marksOnly = roles == QList<int>{WeakRole};
+                if (!mainPagesOnly && !marksOnly) {
                     setProjectModified(true);
                 }
             });
@@ -145,7 +148,7 @@ Project TfrmMainForm::currentProject() const {
     Project p;
     p.queries = ui->Memo1->toPlainText();
     p.hardMethod = ui->RadioButton2->isChecked();
-    p.threshold = ui->cbPorog->currentIndex() + kMinThreshold;
+    p.threshold = threshold();
     // The results belong to the region the tree was clustered for; before any tree, the work
     // is that of the region chosen.
     p.region =
@@ -165,7 +168,7 @@ void TfrmMainForm::applyProject(const Project& project, const QString& file, boo
         ui->RadioButton1->setChecked(true);
         RadioButton1Click();
     }
-    ui->cbPorog->setCurrentIndex(project.threshold - kMinThreshold);
+    chooseThreshold(project.threshold);
     // A region this machine's list lacks leaves the box as it is; the tree keeps its region.
     if (findRegion(regions_, project.region) >= 0) {
         selectRegion(project.region);
@@ -244,7 +247,7 @@ bool TfrmMainForm::openExport(const QString& file, const QByteArray& bytes) {
     }
     p.queries = phrases.join(u'\n');
     p.hardMethod = ui->RadioButton2->isChecked();
-    p.threshold = ui->cbPorog->currentIndex() + kMinThreshold;
+    p.threshold = threshold();
     p.region = selectedRegion().value_or(kDefaultRegion);
     applyProject(p, QString(), false);
     // Saving must not write a project over the export: it is named, but saved only "as".
