@@ -126,7 +126,6 @@ private:
     RunRequest request_;
 
     void SaveArrivals();
-    QString figuresText(int done, int total) const;
 
     RunPlan plan_;  // the queries a fetch asks, and where their answers go
     RunWork FWorkList;

@@ -126,7 +126,7 @@ std::optional<QString> OperationStore::find(const QString& region, const QString
     // The newest one counts: an older one may have been asked again already.
     for (auto it = operations_.rbegin(); it != operations_.rend(); ++it) {
         if (it->region == region && it->query == query) {
-            if (it->created <= now && now - it->created < kOperationLifeMs) {
+            if (it->created <= now && youngerThan(now, it->created, kOperationLifeMs)) {
                 return it->id;
             }
             return std::nullopt;
@@ -158,7 +158,7 @@ void OperationStore::forget(const QString& id) {
 void OperationStore::compact(Stamp now) {
     const std::lock_guard lock(mutex_);
     std::erase_if(operations_, [now](const StoredOperation& op) {
-        return op.created > now || now - op.created >= kOperationLifeMs;
+        return op.created > now || !youngerThan(now, op.created, kOperationLifeMs);
     });
     if (path_.isEmpty()) {
         return;
