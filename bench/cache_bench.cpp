@@ -34,7 +34,7 @@ struct Fixture {
             }
             store.add(q, std::move(e));
         }
-        SaveCache(store, path, kCodec);
+        SaveCache(store, path);
     }
 };
 
@@ -72,7 +72,7 @@ void BM_SaveCache(benchmark::State& state) {
     Fixture& f = fixture();
     const QString out = f.dir.filePath(QStringLiteral("out.txt"));
     for (auto _ : state) {
-        SaveCache(f.store, out, kCodec);
+        SaveCache(f.store, out);
     }
     state.SetBytesProcessed(state.iterations() * QFileInfo(f.path).size());
 }

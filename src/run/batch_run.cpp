@@ -243,7 +243,7 @@ private:
         sinceStart.start();
         QElapsedTimer sinceSave;
         sinceSave.start();
-        CacheSaver saver(options_.cachePath.value_or(QString()), codec_);
+        CacheSaver saver(options_.cachePath.value_or(QString()));
         FetchCounters counters;
         FetchRequest request;
         request.baseUrl = baseUrl(options_.serviceUrl, options_.region);
@@ -455,7 +455,7 @@ private:
         }
         timer_.restart();
         SaveCacheReport r;
-        const std::optional<FileError> e = SaveCache(stores_, *options_.cachePath, codec_, &r);
+        const std::optional<FileError> e = SaveCache(stores_, *options_.cachePath, &r);
         report_.times.save = lap();
         if (e) {
             return fail(beBadInput, e->message());

@@ -4,8 +4,7 @@
 
 namespace kelvara {
 
-CacheSaver::CacheSaver(QString path, AnsiCodec codec)
-    : path_(std::move(path)), codec_(std::move(codec)) {}
+CacheSaver::CacheSaver(QString path) : path_(std::move(path)) {}
 
 CacheSaver::~CacheSaver() {
     wait();
@@ -30,10 +29,9 @@ void CacheSaver::saveInBackground(const ResultStores& stores, const Arrivals& ar
     std::optional<FileError> earlier = wait();
     Q_UNUSED(earlier);  // a later save is under way; a lasting fault shows at the final save
     ++saves_;
-    pending_ = std::async(std::launch::async,
-                          [path = path_, codec = codec_, text = text(stores, arrived)] {
-                              return writeCacheText(path, text, codec);
-                          });
+    pending_ = std::async(std::launch::async, [path = path_, text = text(stores, arrived)] {
+        return writeCacheText(path, text);
+    });
 }
 
 std::optional<FileError> CacheSaver::save(const ResultStores& stores, const Arrivals& arrived) {
@@ -42,7 +40,7 @@ std::optional<FileError> CacheSaver::save(const ResultStores& stores, const Arri
     }
     wait();
     ++saves_;
-    return writeCacheText(path_, text(stores, arrived), codec_);
+    return writeCacheText(path_, text(stores, arrived));
 }
 
 std::optional<FileError> CacheSaver::wait() {

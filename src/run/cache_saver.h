@@ -26,7 +26,7 @@ public:
     using Arrivals = CacheArrivals;
 
     // An empty path saves nothing.
-    CacheSaver(QString path, AnsiCodec codec);
+    explicit CacheSaver(QString path);
     ~CacheSaver();
     CacheSaver(const CacheSaver&) = delete;
     CacheSaver& operator=(const CacheSaver&) = delete;
@@ -44,7 +44,6 @@ private:
     QString text(const ResultStores& stores, const Arrivals& arrived) const;
 
     QString path_;
-    AnsiCodec codec_;
     std::future<std::optional<FileError>> pending_;
     int saves_ = 0;
 };

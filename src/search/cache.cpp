@@ -232,28 +232,27 @@ QString cacheText(const ResultStores& stores, SaveCacheReport* report) {
 }
 
 std::optional<FileError> SaveCache(const ResultStores& stores, const QString& path,
-                                   const AnsiCodec& codec, SaveCacheReport* report) {
+                                   SaveCacheReport* report) {
     SaveCacheReport rep;
     const QString text = cacheText(stores, &rep);
-    auto err = writeCacheText(path, text, codec);
+    auto err = writeCacheText(path, text);
     if (report) {
         *report = rep;
     }
     return err;
 }
 
-std::optional<FileError> writeCacheText(const QString& path, QStringView text,
-                                        const AnsiCodec& /*codec*/) {
+std::optional<FileError> writeCacheText(const QString& path, QStringView text) {
     // UTF-8 whatever the locale: a file written under one code page and read under another
     // would come back as other queries, and every one of them would be paid for again.
     return writeUtf8Text(path, text);
 }
 
 std::optional<FileError> SaveCache(const ResultStore& store, const QString& path,
-                                   const AnsiCodec& codec, SaveCacheReport* report) {
+                                   SaveCacheReport* report) {
     SaveCacheReport rep;
     const QString text = cacheText(store, &rep);
-    auto err = writeCacheText(path, text, codec);
+    auto err = writeCacheText(path, text);
     if (report) {
         *report = rep;
     }

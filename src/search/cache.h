@@ -33,7 +33,7 @@ std::optional<int> cacheRegionMark(QStringView line);
 
 // Every region's store, each after its "#region N" line, regions in ascending order.
 std::optional<FileError> SaveCache(const ResultStores& stores, const QString& path,
-                                   const AnsiCodec& codec, SaveCacheReport* report = nullptr);
+                                   SaveCacheReport* report = nullptr);
 QString cacheText(const ResultStores& stores, SaveCacheReport* report = nullptr);
 
 // One region's store alone, as an older version reads and writes the file (every entry of the
@@ -50,16 +50,15 @@ void loadCacheText(ResultStore& store, QStringView text, Stamp now,
                    const QLocale& locale = QLocale::system());
 
 // Writes the whole store, replacing the file atomically: a failed write leaves the old file
-// whole. Always written in UTF-8 with a byte-order mark; the code page (which reads a file
-// without a mark) is not used for writing.
+// whole. Always written in UTF-8 with a byte-order mark, whatever the ANSI code page (which
+// only reads a file without a mark).
 std::optional<FileError> SaveCache(const ResultStore& store, const QString& path,
-                                   const AnsiCodec& codec, SaveCacheReport* report = nullptr);
+                                   SaveCacheReport* report = nullptr);
 QString cacheText(const ResultStore& store, SaveCacheReport* report = nullptr);
 // One line of the file for the entry, added to the text; false (and nothing added) when the
 // format cannot hold it.
 bool appendCacheLine(QString& text, QStringView query, const TSerpEntry& entry);
 // Writes text made of such lines as the file, atomically, in UTF-8 with a byte-order mark.
-std::optional<FileError> writeCacheText(const QString& path, QStringView text,
-                                        const AnsiCodec& codec);
+std::optional<FileError> writeCacheText(const QString& path, QStringView text);
 
 }  // namespace kelvara

@@ -128,7 +128,7 @@ TfrmMainForm::TfrmMainForm(Environment env, QWidget* parent)
     errorView_ = std::make_unique<ErrorBoxes>(this);
     controller_ = std::make_unique<RunController>(FGlobalList, env_.search, *progressView_,
                                                   *errorView_, env_.platform.language);
-    saver_ = std::make_unique<CacheSaver>(path("cache.txt"), codec_);
+    saver_ = std::make_unique<CacheSaver>(path("cache.txt"));
     controller_->setCacheSaver(saver_.get());
     controller_->setOperationStore(std::make_shared<OperationStore>(path("operations.txt")));
     connect(controller_.get(), &RunController::clustersBuilt, this,
@@ -219,8 +219,7 @@ void TfrmMainForm::FormDestroy() {
         controller_->StopGroupingThread();
     }
     QStringList problems;
-    if (auto err = saver_ ? saver_->save(FGlobalList)
-                          : SaveCache(FGlobalList, path("cache.txt"), codec_)) {
+    if (auto err = saver_ ? saver_->save(FGlobalList) : SaveCache(FGlobalList, path("cache.txt"))) {
         problems << err->message();
     }
     SaveSettings(*FCfg, *this);

@@ -105,7 +105,7 @@ TEST(CutCache, CutLineAndTheNextSave) {
     EXPECT_EQ(shortQuery.size(), 2);
     EXPECT_NE(findEntry(shortQuery, u"кофе "), nullptr);
 
-    ASSERT_FALSE(SaveCache(store, dir.path(u"cache.txt"_qs), kCodec));
+    ASSERT_FALSE(SaveCache(store, dir.path(u"cache.txt"_qs)));
     EXPECT_TRUE(dir.read(u"cache.txt"_qs).endsWith("\r\n"));
     ResultStore again;
     ASSERT_FALSE(LoadCache(again, dir.path(u"cache.txt"_qs), kNow, kCodec));

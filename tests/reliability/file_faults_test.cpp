@@ -61,7 +61,7 @@ struct ProgramFile {
 std::vector<ProgramFile> programFiles(const ResultStore& store) {
     return {
         {"cache.txt", "63907099200000;старый запрос;https://old.example/\r\n",
-         [&store](const QString& path) { return SaveCache(store, path, kCodec); }},
+         [&store](const QString& path) { return SaveCache(store, path); }},
         {"settings.ini", "[CONFIG]\r\nYandexURL=https://old.example/xml?user=u\r\nRegion=2\r\n",
          [](const QString& path) {
              // As at shut-down: what start-up read, with the keys changed, flushed.

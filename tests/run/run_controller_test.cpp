@@ -241,7 +241,7 @@ namespace {
 // A run whose store is saved through a CacheSaver into a temporary cache.txt.
 struct SavingRun : TestRun {
     test::TempDir dir;
-    CacheSaver saver{dir.path(u"cache.txt"_qs), AnsiCodec("windows-1251")};
+    CacheSaver saver{dir.path(u"cache.txt"_qs)};
     SavingRun() { controller->setCacheSaver(&saver); }
     QString saved() {
         saver.wait();

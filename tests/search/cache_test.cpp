@@ -83,7 +83,7 @@ TEST(Cache, SaveAndLoadAgainGiveTheSameStore) {
     ResultStore store(ruOrder());
     loadCacheText(store, text, kNow, kRu);
     const AnsiCodec cp1251("windows-1251");
-    ASSERT_FALSE(SaveCache(store, dir.path(u"cache.txt"_qs), cp1251));
+    ASSERT_FALSE(SaveCache(store, dir.path(u"cache.txt"_qs)));
     // UTF-8 with a mark, whatever the code page.
     EXPECT_EQ(dir.read(u"cache.txt"_qs),
               QByteArray("\xEF\xBB\xBF") +
@@ -101,7 +101,7 @@ TEST(Cache, SaveAndLoadAgainGiveTheSameStore) {
     EXPECT_EQ(dump(fromAnsi), dump(store));
 
     ResultStore empty(ruOrder());
-    ASSERT_FALSE(SaveCache(empty, dir.path(u"empty.txt"_qs), cp1251));
+    ASSERT_FALSE(SaveCache(empty, dir.path(u"empty.txt"_qs)));
     EXPECT_TRUE(QFileInfo::exists(dir.path(u"empty.txt"_qs)));
     EXPECT_EQ(dir.read(u"empty.txt"_qs), QByteArray("\xEF\xBB\xBF"));
 }
@@ -115,12 +115,12 @@ TEST(Cache, AFileWrittenUnderOneCodePageReadsTheSameUnderAnother) {
     const AnsiCodec cp1251("windows-1251"), cp1252("windows-1252");
     ResultStore written(ruOrder());
     loadCacheText(written, text, kNow, kRu);
-    ASSERT_FALSE(SaveCache(written, dir.path(u"cache.txt"_qs), cp1251));
+    ASSERT_FALSE(SaveCache(written, dir.path(u"cache.txt"_qs)));
     ResultStore read(ruOrder());
     ASSERT_FALSE(LoadCache(read, dir.path(u"cache.txt"_qs), kNow, cp1252, kRu));
     EXPECT_EQ(dump(read), dump(written));
     // And back: saved under the other code page, read under the first.
-    ASSERT_FALSE(SaveCache(read, dir.path(u"cache.txt"_qs), cp1252));
+    ASSERT_FALSE(SaveCache(read, dir.path(u"cache.txt"_qs)));
     ResultStore back(ruOrder());
     ASSERT_FALSE(LoadCache(back, dir.path(u"cache.txt"_qs), kNow, cp1251, kRu));
     EXPECT_EQ(dump(back), dump(written));
@@ -144,7 +144,7 @@ TEST(Cache, NothingIsWrittenCorrupted) {
     add(u"кофе 中文"_qs, {u"http://a/"_qs});
     SaveCacheReport report;
     const AnsiCodec cp1251("windows-1251");
-    ASSERT_FALSE(SaveCache(store, dir.path(u"cache.txt"_qs), cp1251, &report));
+    ASSERT_FALSE(SaveCache(store, dir.path(u"cache.txt"_qs), &report));
     EXPECT_EQ(report.written, 1);
     EXPECT_EQ(report.skipped, 3);
     ResultStore again(ruOrder());
@@ -160,7 +160,7 @@ TEST(Cache, FailedSaveKeepsTheOldFile) {
     ResultStore store(ruOrder());
     store.add(u"q"_qs, std::make_unique<TSerpEntry>(kNow));
     QFile::setPermissions(dir.root(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    const auto err = SaveCache(store, dir.path(u"cache.txt"_qs), AnsiCodec());
+    const auto err = SaveCache(store, dir.path(u"cache.txt"_qs));
     QFile::setPermissions(dir.root(),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     if (::geteuid() != 0) {  // root writes anyway
@@ -169,7 +169,7 @@ TEST(Cache, FailedSaveKeepsTheOldFile) {
         EXPECT_EQ(dir.read(u"cache.txt"_qs), old);
     }
     ASSERT_TRUE(QDir(dir.root()).mkdir(u"folder"_qs));
-    EXPECT_TRUE(SaveCache(store, dir.path(u"folder"_qs), AnsiCodec()));
+    EXPECT_TRUE(SaveCache(store, dir.path(u"folder"_qs)));
 }
 
 TEST(Cache, MissingFileIsNormalAndACutOffLineStillLoads) {
@@ -205,7 +205,7 @@ TEST(Cache, UnpairedSurrogatesOfAUtf16FileSurviveASave) {
     ASSERT_EQ(first.size(), 1);
     EXPECT_EQ(first[0].text, u"q\uFFFD\uFFFDx\uFFFD"_qs);
 
-    ASSERT_FALSE(SaveCache(first, dir.path(u"cache.txt"_qs), cp1251));
+    ASSERT_FALSE(SaveCache(first, dir.path(u"cache.txt"_qs)));
     ResultStore second(ruOrder());
     ASSERT_FALSE(LoadCache(second, dir.path(u"cache.txt"_qs), kNow, cp1251, kRu));
     EXPECT_EQ(dump(second), dump(first));
