@@ -547,7 +547,8 @@ QString batchUsage() {
         "  --version           the program's version\n"
         "  --help              this text\n"
         "\n"
-        "Exit status: 0 success, 1 the run failed, 2 bad arguments or files.\n");
+        "Exit status: 0 success, 1 the run failed, 2 bad arguments or files, 130 stopped by\n"
+        "Ctrl+C or SIGTERM.\n");
 }
 
 ParsedArguments parseBatchArguments(const QStringList& arguments, const BatchDefaults& defaults) {
