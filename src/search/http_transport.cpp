@@ -59,6 +59,49 @@ QString failureText(CURLcode code) {
     return QString::fromUtf8(curl_easy_strerror(code));
 }
 
+// How often a transfer that may be cancelled looks at its abort check while it waits on the
+// network. libcurl's progress callback runs about once a second on an idle connection, too
+// seldom for a cancel that must end every slot within a second.
+constexpr int kAbortPollMs = 100;
+
+// One transfer on a multi handle of its own, waking at least every kAbortPollMs to ask the
+// abort check. A failure of the multi interface itself comes back in multiFailure.
+CURLcode performCancellable(CURL* c, Transfer& transfer, QString& multiFailure) {
+    CURLM* multi = curl_multi_init();
+    if (!multi) {
+        return CURLE_OUT_OF_MEMORY;
+    }
+    CURLcode result = CURLE_OK;
+    CURLMcode mc = curl_multi_add_handle(multi, c);
+    for (bool finished = false; mc == CURLM_OK && !finished;) {
+        int running = 0;
+        mc = curl_multi_perform(multi, &running);
+        int queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+            if (message->msg == CURLMSG_DONE) {
+                result = message->data.result;
+                finished = true;
+            }
+        }
+        if (finished || mc != CURLM_OK) {
+            break;
+        }
+        if ((*transfer.abort)()) {
+            transfer.aborted = true;
+            result = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
+        mc = curl_multi_poll(multi, nullptr, 0, kAbortPollMs, nullptr);
+    }
+    if (mc != CURLM_OK) {
+        multiFailure = QString::fromUtf8(curl_multi_strerror(mc));
+        result = CURLE_FAILED_INIT;
+    }
+    curl_multi_remove_handle(multi, c);
+    curl_multi_cleanup(multi);
+    return result;
+}
+
 }  // namespace
 
 // The share handle and a lock per kind of data it shares: libcurl calls these from the threads
@@ -161,10 +204,14 @@ HttpResponse CurlTransport::perform(const HttpRequest& request, const AbortCheck
         response.failure = failureText(CURLE_ABORTED_BY_CALLBACK);
         return response;
     }
-    const CURLcode rc = curl_easy_perform(c);
+    QString multiFailure;
+    const CURLcode rc =
+        abort ? performCancellable(c, transfer, multiFailure) : curl_easy_perform(c);
     if (rc != CURLE_OK) {
         response.aborted = transfer.aborted;
-        response.failure = failureText(transfer.overCap ? CURLE_FILESIZE_EXCEEDED : rc);
+        response.failure = !multiFailure.isEmpty()
+                               ? multiFailure
+                               : failureText(transfer.overCap ? CURLE_FILESIZE_EXCEEDED : rc);
         return response;
     }
     long status = 0;
