@@ -1,12 +1,11 @@
 // kelvara: the windowed program.
+#include "core/codepage.h"
 #include "search/http_transport.h"
 #include "ui/main_form.h"
 #include "ui/qt_translations.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QStringDecoder>
-#include <QStringEncoder>
 #include <QTimer>
 
 #include <cstdio>
@@ -65,8 +64,7 @@ WindowArguments parseWindowArguments(const QStringList& arguments) {
     if (parser.isSet(codepage)) {
         out.codePage = parser.value(codepage).toLatin1();
         // A name the converters do not know would silently read everything as Latin-1.
-        if (out.codePage.isEmpty() || !QStringDecoder(out.codePage.constData()).isValid() ||
-            !QStringEncoder(out.codePage.constData()).isValid()) {
+        if (!kelvara::codePageKnown(out.codePage)) {
             out.error = QStringLiteral("unknown code page \"%1\"").arg(parser.value(codepage));
         }
     }

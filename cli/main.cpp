@@ -11,7 +11,12 @@
 #include <cstdio>
 #include <memory>
 
+#ifdef Q_OS_WIN
+#include <io.h>
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -20,12 +25,34 @@ namespace {
 std::atomic<bool> stopRequested{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
+static const char kStoppingLine[] = "kelvara-cli: stopping; press Ctrl+C again to quit at once\n";
+
+#ifdef Q_OS_WIN
+// Ctrl+C, Ctrl+Break and a closed console come on a thread of the system's own.
+BOOL WINAPI onConsoleEvent(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
+        return FALSE;
+    }
+    if (stopRequested.exchange(true)) {
+        _exit(kelvara::beStopped);
+    }
+    std::fputs(kStoppingLine, stderr);
+    return TRUE;
+}
+
+void catchStopSignals() {
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+bool stdoutIsTerminal() {
+    return _isatty(_fileno(stdout)) != 0;
+}
+#else
 extern "C" void onStopSignal(int) {
     if (stopRequested.exchange(true)) {
         _exit(kelvara::beStopped);
     }
-    static const char line[] = "kelvara-cli: stopping; press Ctrl+C again to quit at once\n";
-    const ssize_t ignored = write(STDERR_FILENO, line, sizeof line - 1);
+    const ssize_t ignored = write(STDERR_FILENO, kStoppingLine, sizeof kStoppingLine - 1);
     (void)ignored;
 }
 
@@ -36,6 +63,11 @@ void catchStopSignals() {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }
+
+bool stdoutIsTerminal() {
+    return isatty(STDOUT_FILENO) == 1;
+}
+#endif
 
 }  // namespace
 
@@ -52,7 +84,7 @@ int main(int argc, char** argv) {
     kelvara::BatchEnvironment env;
     env.fetch = kelvara::serviceFetcher(search);
     env.stop = &stopRequested;
-    env.outputIsTerminal = isatty(STDOUT_FILENO) == 1;
+    env.outputIsTerminal = stdoutIsTerminal();
     env.writeOut = [](QByteArrayView bytes) {
         return std::fwrite(bytes.data(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size()) &&
                std::fflush(stdout) == 0;

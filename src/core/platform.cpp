@@ -7,6 +7,18 @@
 #include <QTime>
 #include <mutex>
 
+#ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <vector>
+#endif
+
 namespace kelvara {
 
 Stamp stampFromLocal(const QDate& date, std::int64_t msecsSinceMidnight) {
@@ -82,6 +94,9 @@ UiLanguage uiLanguageForLocaleName(const QString& localeName) {
 }
 
 UiLanguage systemUiLanguage() {
+#ifdef Q_OS_WIN
+    return uiLanguageForLanguageId(GetUserDefaultUILanguage());
+#else
     // The same variables, in the same order of precedence, as the C library's message locale.
     for (const char* var : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
         const QString value = qEnvironmentVariable(var);
@@ -90,6 +105,7 @@ UiLanguage systemUiLanguage() {
         }
     }
     return UiLanguage::English;
+#endif
 }
 
 QByteArray ansiCodePageForLocale(const QLocale& locale) {
@@ -157,12 +173,56 @@ QByteArray ansiCodePageForLocale(const QLocale& locale) {
 }
 
 QByteArray systemAnsiCodePage() {
+#ifdef Q_OS_WIN
+    // The system's own, by the names the converters take.
+    switch (const UINT cp = GetACP()) {
+        case 932:
+            return "Shift_JIS";
+        case 936:
+            return "GBK";
+        case 950:
+            return "Big5";
+        case 65001:
+            return "UTF-8";
+        default:
+            return "windows-" + QByteArray::number(uint(cp));
+    }
+#else
     return ansiCodePageForLocale(QLocale::system());
+#endif
 }
 
+#ifdef Q_OS_WIN
+namespace {
+
+QString modulePath() {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), DWORD(buffer.size()));
+        if (n == 0) {
+            return {};
+        }
+        if (n < buffer.size()) {
+            return QString::fromWCharArray(buffer.data(), int(n));
+        }
+        if (buffer.size() >= 32768) {
+            return {};
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+}  // namespace
+#endif
+
 QString executableDir() {
+#ifdef Q_OS_WIN
+    const QString path = QDir::fromNativeSeparators(modulePath());
+    QString dir = path.isEmpty() ? QDir::currentPath() : path.left(path.lastIndexOf(u'/'));
+#else
     QString dir =
         QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QDir::currentPath();
+#endif
     if (!dir.endsWith(QLatin1Char('/'))) {
         dir += QLatin1Char('/');
     }
@@ -170,6 +230,24 @@ QString executableDir() {
 }
 
 VersionNumbers programVersion() {
+#ifdef Q_OS_WIN
+    // The executable's own version resource; a program built without one (a test program)
+    // reports the version it was built as.
+    const std::wstring path = modulePath().toStdWString();
+    DWORD handle = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
+    if (size > 0) {
+        std::vector<char> data(size);
+        VS_FIXEDFILEINFO* info = nullptr;
+        UINT infoSize = 0;
+        if (GetFileVersionInfoW(path.c_str(), 0, size, data.data()) &&
+            VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &infoSize) &&
+            info && infoSize >= sizeof(VS_FIXEDFILEINFO)) {
+            return {HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS),
+                    HIWORD(info->dwFileVersionLS), LOWORD(info->dwFileVersionLS)};
+        }
+    }
+#endif
     return {KELVARA_VERSION_MAJOR, KELVARA_VERSION_MINOR, KELVARA_VERSION_RELEASE,
             KELVARA_VERSION_BUILD};
 }

@@ -1,5 +1,7 @@
 #include "core/textfile.h"
 
+#include "core/codepage.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -33,18 +35,16 @@ const AnsiCodec::SingleByteTable* singleByteTable(const QByteArray& name) {
         return it->second.get();
     }
     std::unique_ptr<AnsiCodec::SingleByteTable> t;
-    QStringDecoder probe(name.constData());
-    if (probe.isValid()) {
+    if (codePageKnown(name)) {
         QByteArray all(256, '\0');
         for (int b = 0; b < 256; ++b) {
             all[b] = char(b);
         }
-        const QString whole = probe.decode(all);
+        const QString whole = codePageDecode(name, all);
         bool single = whole.size() == 256;
         t = std::make_unique<AnsiCodec::SingleByteTable>();
         for (int b = 0; single && b < 256; ++b) {
-            QStringDecoder one(name.constData());
-            const QString s = one.decode(QByteArrayView(all.constData() + b, 1));
+            const QString s = codePageDecode(name, QByteArrayView(all.constData() + b, 1));
             single = s.size() == 1 && s[0] == whole[b];
             if (single) {
                 t->toUnicode[size_t(b)] = s[0].unicode();
@@ -78,11 +78,7 @@ QString AnsiCodec::decode(QByteArrayView bytes) const {
         }
         return out;
     }
-    QStringDecoder decoder(name_.constData());
-    if (!decoder.isValid()) {
-        return QString::fromLatin1(bytes);
-    }
-    return decoder.decode(bytes);
+    return codePageDecode(name_, bytes);
 }
 
 QByteArray AnsiCodec::encode(QStringView text, bool* lossless) const {
@@ -111,35 +107,7 @@ QByteArray AnsiCodec::encode(QStringView text, bool* lossless) const {
         }
         return out;
     }
-    QStringEncoder encoder(name_.constData());
-    if (!encoder.isValid()) {
-        encoder = QStringEncoder(QStringConverter::Latin1);
-    }
-    QByteArray out = encoder.encode(text);
-    const bool ok = !encoder.hasError();
-    if (lossless) {
-        *lossless = ok;
-    }
-    if (!ok) {
-        // The converter marks what it could not convert with SUB (0x1A); the system's own
-        // conversion writes "?" there. A genuine U+001A in the text keeps its byte.
-        if (!text.contains(QChar(0x1A))) {
-            out.replace('\x1a', '?');
-        } else {
-            out.clear();
-            for (qsizetype i = 0; i < text.size(); ++i) {
-                const qsizetype n = text[i].isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
-                QStringEncoder one(name_.constData());
-                if (!one.isValid()) {
-                    one = QStringEncoder(QStringConverter::Latin1);
-                }
-                QByteArray b = one.encode(text.mid(i, n));
-                out += one.hasError() ? QByteArray("?") : b;
-                i += n - 1;
-            }
-        }
-    }
-    return out;
+    return codePageEncode(name_, text, lossless);
 }
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include "clustering/assembly.h"
 #include "clustering/engine.h"
+#include "core/codepage.h"
 #include "core/messages.h"
 #include "core/profile_file.h"
 #include "core/settings.h"
@@ -19,8 +20,6 @@
 #include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QHash>
-#include <QStringDecoder>
-#include <QStringEncoder>
 
 #include <algorithm>
 #include <chrono>
@@ -717,8 +716,7 @@ ParsedArguments parseBatchArguments(const QStringList& arguments, const BatchDef
         o.codePageGiven = true;
     }
     // A name the converters do not know would silently read everything as Latin-1.
-    if (o.codePage.isEmpty() || !QStringDecoder(o.codePage.constData()).isValid() ||
-        !QStringEncoder(o.codePage.constData()).isValid()) {
+    if (!codePageKnown(o.codePage)) {
         return error(
             QStringLiteral("unknown code page %1").arg(quoted(QString::fromLatin1(o.codePage))));
     }
