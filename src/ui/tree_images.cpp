@@ -8,7 +8,9 @@
 #include <QPixmap>
 #include <QStyle>
 #include <QStyleOption>
+#ifndef KELVARA_TREE_IMAGES_PNG
 #include <QSvgRenderer>
+#endif
 
 #include <array>
 #include <memory>
@@ -22,6 +24,7 @@ namespace kelvara {
 
 namespace {
 
+#ifndef KELVARA_TREE_IMAGES_PNG
 // Renders the picture at the exact pixel size asked for, so nothing is scaled from a bitmap;
 // no image plugin is needed.
 class SvgIconEngine : public QIconEngine {
@@ -75,6 +78,7 @@ private:
     std::shared_ptr<QSvgRenderer> renderer_;
     QHash<quint64, QPixmap> cache_;
 };
+#endif
 
 }  // namespace
 
@@ -87,6 +91,15 @@ QIcon TreeImages::icon(int index) {
     if (!loaded[size_t(index)]) {
         loaded[size_t(index)] = true;
         initTreeImages();
+#ifdef KELVARA_TREE_IMAGES_PNG
+        // Rendered beforehand at each size the tree and its menu ask for.
+        for (int size : {16, 20, 24, 32, 40, 48, 64}) {
+            const QString path = QStringLiteral(":/tree_images/%1_%2.png").arg(index).arg(size);
+            if (QFile::exists(path)) {
+                icons[size_t(index)].addFile(path, QSize(size, size));
+            }
+        }
+#else
         const QString path = QStringLiteral(":/tree_images/%1.svg").arg(index);
         if (QFile::exists(path)) {
             auto renderer = std::make_shared<QSvgRenderer>(path);
@@ -94,6 +107,7 @@ QIcon TreeImages::icon(int index) {
                 icons[size_t(index)] = QIcon(new SvgIconEngine(std::move(renderer)));
             }
         }
+#endif
     }
     return icons[size_t(index)];
 }

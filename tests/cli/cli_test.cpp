@@ -160,6 +160,9 @@ TEST(Cli, FetchesWhatIsMissingFromTheService) {
 // Ctrl+C or SIGTERM during a fetch: the request in flight is aborted, what was answered is in
 // the cache, and the program says so and exits with 130.
 TEST(Cli, ASignalDuringTheFetchKeepsWhatWasAnswered) {
+#ifdef Q_OS_WIN
+    GTEST_SKIP() << "Windows sends no signal to another process; Ctrl+C reaches a console";
+#else
     for (const int signal : {SIGINT, SIGTERM}) {
         SCOPED_TRACE(signal);
         test::ServiceDouble service;
@@ -193,6 +196,7 @@ TEST(Cli, ASignalDuringTheFetchKeepsWhatWasAnswered) {
         EXPECT_FALSE(cache.contains(u"third"_qs));
         EXPECT_EQ(service.requestCount(), 3);  // nothing asked after the signal
     }
+#endif
 }
 
 }  // namespace

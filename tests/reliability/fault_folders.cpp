@@ -6,14 +6,18 @@
 #include <cerrno>
 #include <cstring>
 
+#ifdef __linux__
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+#endif
 
 namespace kelvara::test {
+
+#ifdef __linux__
 
 namespace {
 
@@ -156,5 +160,38 @@ bool makeFullDevice(const QString& path, QString* whyNot) {
     }
     return full;
 }
+
+#else
+
+// Mount namespaces and device nodes are Linux's: elsewhere every fault folder says why not, and
+// the tests that need one skip.
+namespace {
+const QString kLinuxOnly = QStringLiteral("needs Linux mount namespaces and device nodes");
+}
+
+std::unique_ptr<ScratchMount> ScratchMount::create(const QString&, qsizetype, QString* whyNot) {
+    *whyNot = kLinuxOnly;
+    return nullptr;
+}
+ScratchMount::~ScratchMount() = default;
+bool ScratchMount::makeReadOnly(QString* whyNot) {
+    *whyNot = kLinuxOnly;
+    return false;
+}
+bool ScratchMount::fill(QString* whyNot) {
+    *whyNot = kLinuxOnly;
+    return false;
+}
+std::unique_ptr<ReadOnlyFolder> ReadOnlyFolder::create(
+    const QString&, const std::vector<std::pair<QString, QByteArray>>&, QString* whyNot) {
+    *whyNot = kLinuxOnly;
+    return nullptr;
+}
+ReadOnlyFolder::~ReadOnlyFolder() = default;
+bool makeFullDevice(const QString&, QString* whyNot) {
+    *whyNot = kLinuxOnly;
+    return false;
+}
+#endif
 
 }  // namespace kelvara::test
