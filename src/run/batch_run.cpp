@@ -270,7 +270,7 @@ private:
         // On a slot's thread, right after a line was answered (never two at once).
         request.progress = [&](int done, int total) {
             const int skipped = counters.skipped.load();
-            if (done > 0 && (shown.elapsed() >= 1000 || done + skipped == total)) {
+            if (done + skipped > 0 && (shown.elapsed() >= 1000 || done + skipped == total)) {
                 shown.restart();
                 QString line =
                     QStringLiteral("fetched %1 of %2; %3")

@@ -40,7 +40,7 @@ struct FetchRequest {
     QString baseUrl;      // the service URL + "&lr=" + region code
     QByteArray codePage;  // the queries pass through it on their way into the request
     StampClock clock;
-    // After each answered line, on the fetching thread: (done, total).
+    // After each answered or skipped line, on the fetching thread: (answered, total).
     ProgressFunction progress;
     // When given and set, the work ends before the next request and aborts the one in flight.
     const std::atomic<bool>* stop = nullptr;

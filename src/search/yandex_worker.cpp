@@ -322,6 +322,11 @@ YandexWorker::Step YandexWorker::settle(std::size_t index, Judgement& j, int htt
                 skipped_.emplace_back(index, SkippedQuery{text, j.answer.errorCode, j.text});
             }
             FSkippedQueries.fetch_add(1, std::memory_order_release);
+            // A skip moves the count on too, and the last line to finish may be this one.
+            if (context_.progress) {
+                const std::lock_guard lock(callbackMutex_);
+                context_.progress(FSuccessQueries.load(std::memory_order_relaxed), FTotalQueries);
+            }
             return Step::Done;
         case Verdict::EndRun:
             finishWithError(j.kind, std::move(j.text), text, httpStatus, j.answer.errorCode);

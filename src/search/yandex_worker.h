@@ -59,8 +59,9 @@ struct SearchContext {
     StampClock clock = systemClock();
     QByteArray codePage = systemAnsiCodePage();  // the URL passes through it before the request
     PauseFunction pause;  // the pause before a retry; empty: the thread sleeps
-    // After each answered query, on the slot's thread; optional. With several slots the calls
-    // never overlap, and `answered` (the line's index in the list) comes right before `progress`.
+    // After each answered or skipped query, on the slot's thread; optional. With several slots the
+    // calls never overlap, and `answered` (the line's index in the list) comes right before
+    // `progress` of an answered one.
     ProgressFunction progress;
     AnsweredFunction answered;
     int threads = 1;    // slots asking at once, kMinThreads to kMaxThreads

@@ -557,6 +557,30 @@ TEST(FetchPoolExport, OneAndEightSlotsWriteTheSameBytes) {
     EXPECT_FALSE(QString::fromLatin1(one.out).contains(u"bad (query"_qs));
 }
 
+// A skipped query moves the progress on like an answered one: when it is the last to finish, the
+// final line still says that every query is done.
+TEST(FetchPoolExport, ASkipFinishingTheFetchStillShowsTheLastProgressLine) {
+    test::ServiceDouble service;
+    service.setResponder([](const QString& q) {
+        return q == u"bad (query" ? test::ServiceAnswer::error(1, u"Syntax error"_qs)
+                                  : test::ServiceAnswer::urls({u"http://a.ru/"_qs});
+    });
+    test::TempDir dir;
+    dir.write(u"q.txt"_qs, "first\r\nbad (query\r\n");
+    SearchContext context;
+    context.transport = std::make_shared<CurlTransport>();
+    context.pause = [](int) {};
+    Captured io;
+    BatchEnvironment env = io.env();
+    env.fetch = serviceFetcher(context);
+    ASSERT_EQ(batchMain({u"--queries"_qs, dir.path(u"q.txt"_qs), u"--url"_qs, service.searchUrl(),
+                         u"--no-cache"_qs, u"--threads"_qs, u"1"_qs},
+                        testDefaults(dir), env),
+              beSuccess);
+    const QString err = io.err.join(u'\n');
+    EXPECT_TRUE(err.contains(u"fetched 2 of 2"_qs)) << err.toStdString();
+}
+
 TEST(BatchRun, BadInputFilesExitTwoNamingTheFile) {
     test::TempDir dir;
     struct Case {
