@@ -11,6 +11,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#ifdef _WIN32
+#include <malloc.h>
+#endif
 #include <new>
 #include <vector>
 
@@ -89,7 +92,11 @@ struct BulkAllocator {
         void* p = nullptr;
         if constexpr (alignof(T) > alignof(std::max_align_t)) {
             const std::size_t a = alignof(T);
+#ifdef _WIN32  // Windows' C library has no aligned_alloc, and frees such blocks apart
+            p = _aligned_malloc(std::max<std::size_t>(bytes, 1), a);
+#else
             p = std::aligned_alloc(a, (std::max<std::size_t>(bytes, 1) + a - 1) / a * a);
+#endif
         } else {
             p = std::malloc(bytes == 0 ? 1 : bytes);
         }
@@ -106,6 +113,12 @@ struct BulkAllocator {
         }
 #endif
         (void)n;
+#ifdef _WIN32
+        if constexpr (alignof(T) > alignof(std::max_align_t)) {
+            _aligned_free(p);
+            return;
+        }
+#endif
         std::free(p);
     }
     template <class U>
