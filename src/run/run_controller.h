@@ -129,7 +129,6 @@ private:
 
     RunPlan plan_;  // the queries a fetch asks, and where their answers go
     RunWork FWorkList;
-    LinkWork linkWork_;  // the work as the engine sees it under the request's link rules
     TStringListDynArray FGroups;
     std::vector<TYandexThreadRec> FYandexThreads;
     std::unique_ptr<TGroupingThread> FGroupingThread;
