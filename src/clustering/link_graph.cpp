@@ -257,4 +257,42 @@ std::optional<std::vector<int>> LinkGraph::articulationPoints(const std::vector<
     return out;
 }
 
+LinkGraphBuild::LinkGraphBuild(const WorkList& work, LinkRules rules, int threshold,
+                               bool hardMethod) {
+    work_.reserve(work.size());
+    copies_.reserve(work.size());
+    for (const WorkLine& line : work) {
+        TSerpEntry* copy = nullptr;
+        if (line.entry) {
+            copies_.push_back(std::make_unique<TSerpEntry>(line.entry->Stamp));
+            copy = copies_.back().get();
+            copy->Urls = line.entry->Urls;
+        }
+        work_.push_back({line.text, copy});
+    }
+    thread_ = std::thread([this, rules = std::move(rules), threshold, hardMethod] {
+        const LinkWork reduced(work_, rules);
+        LinkGraph graph(reduced.lines(), threshold, hardMethod);
+        const std::lock_guard lock(mutex_);
+        graph_ = std::move(graph);
+        made_ = true;
+        madeCv_.notify_all();
+    });
+}
+
+LinkGraphBuild::~LinkGraphBuild() {
+    thread_.join();
+}
+
+bool LinkGraphBuild::ready() const {
+    const std::lock_guard lock(mutex_);
+    return made_;
+}
+
+const LinkGraph& LinkGraphBuild::graph() const {
+    std::unique_lock lock(mutex_);
+    madeCv_.wait(lock, [this] { return made_; });
+    return graph_;
+}
+
 }  // namespace kelvara

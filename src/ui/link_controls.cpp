@@ -195,24 +195,27 @@ void LinkControls::runFinished(const ClusterList& clusters, const ResultStore* s
     for (const Cluster& c : clusters) {
         last_->phrases.append(c.phrases);
     }
-    graph_.reset();
+    std::erase_if(retired_, [](const auto& b) { return b->ready(); });
+    if (build_) {
+        retired_.push_back(std::move(build_));
+    }
+    if (store) {
+        WorkList work;
+        work.reserve(size_t(last_->phrases.size()));
+        for (const QString& p : last_->phrases) {
+            work.push_back({p, findEntry(*store, p)});
+        }
+        build_ = std::make_unique<LinkGraphBuild>(work, last_->rules, last_->threshold,
+                                                  last_->hardMethod);
+    }
     markWeakLinks();
 }
 
 const LinkGraph* LinkControls::graph() {
-    if (!last_ || !last_->store) {
+    if (!last_ || !build_) {
         return nullptr;
     }
-    if (!graph_) {
-        WorkList work;
-        work.reserve(size_t(last_->phrases.size()));
-        for (const QString& p : last_->phrases) {
-            work.push_back({p, findEntry(*last_->store, p)});
-        }
-        const LinkWork reduced(work, last_->rules);
-        graph_ = std::make_unique<LinkGraph>(reduced.lines(), last_->threshold, last_->hardMethod);
-    }
-    return graph_.get();
+    return &build_->graph();
 }
 
 WhyTogether LinkControls::whyTogether(const QString& a, const QString& b) {
