@@ -72,8 +72,10 @@ public:
     // A run starts: its rules (kept for the answers about it).
     LinkRules startRun(bool hardMethod, int threshold);
     // Its tree was built from these clusters over this store: the link graph of the run is made
-    // on a thread of its own from here on.
-    void runFinished(const ClusterList& clusters, const ResultStore* store);
+    // on a thread of its own from here on. The run's lines, when given, name each phrase's entry
+    // without a search of the store.
+    void runFinished(const ClusterList& clusters, const ResultStore* store,
+                     const WorkList* runLines = nullptr);
     // The answer about two phrases of the last run (waits for the link graph if it is not made
     // yet).
     WhyTogether whyTogether(const QString& a, const QString& b);
