@@ -2,13 +2,17 @@
 //
 //   clustering_bench [--queries N] [--seed S] [--soft K,K,..] [--hard K,K,..] [--ratio N]
 //                    [--ratio-soft K] [--ratio-hard K] [--no-thread] [--no-assembly]
-//                    [--runs R] [--no-warmup] [--links] [--why N]
+//                    [--runs R] [--no-warmup] [--links] [--links-no-host] [--links-only K]
+//                    [--why N]
 //
 // Defaults: 1,000,000 queries, seed 1, soft and hard at every threshold 1..10, the speed ratio
 // against the line-by-line reference at 20,000 queries (soft 3, hard 4), the assembly of the
 // soft result, and the thread checks (progress moves, stop latency). Figures go to stdout.
-// --links: the soft k=3 run alone, with ten hosts ignored and matched by host (the lists reduced
-// before the engine), interleaved R times. --why N: "why together" on an N-query soft k=3 run.
+// --links: the soft k=3 run plain, with ten hosts ignored and matched by host (the engine applies
+// the rules), each against the engine on lists reduced beforehand, interleaved R times
+// (--links-no-host: without the runs by host; --links-only plain|ignored|reduced|host|host-reduced:
+// that one run alone, for an instruction count). --why N: "why together" on an N-query soft k=3
+// run, with the link graph made on a thread of its own as the window makes it.
 
 #include "clustering/assembly.h"
 #include "clustering/engine.h"
@@ -144,7 +148,7 @@ double median(std::vector<double> v) {
 // The run under link rules (the engine judges each URL as it reads it) against the plain run and
 // against the engine on lists reduced beforehand (untimed), in turns so that the machine's moods
 // fall on all alike. The difference to the latter is what applying the rules costs.
-void linksBench(const WorkList& work, int runs, bool byHostRuns) {
+void linksBench(const WorkList& work, int runs, bool byHostRuns, const QString& only) {
     const QStringList top = topHosts(work, 10);
     // Five of the busiest hosts by name, five with all their subdomains.
     QString list;
@@ -155,6 +159,24 @@ void linksBench(const WorkList& work, int runs, bool byHostRuns) {
     const LinkRules byHost{nullptr, true};
     std::vector<double> plain, ignored, ignoredReduced, copies, host, hostReduced;
     size_t groupsPlain = 0, groupsIgnored = 0, groupsHost = 0;
+    if (!only.isEmpty()) {
+        // One kind alone, for counting its instructions (valgrind --tool=callgrind
+        // --toggle-collect='kelvara::runGrouping*LinkRules*').
+        if (only == u"plain"_qs) {
+            timeEngine(work, false, 3);
+        } else if (only == u"ignored"_qs) {
+            timeEngine(work, false, 3, ignore);
+        } else if (only == u"reduced"_qs) {
+            const LinkWork reduced(work, ignore);
+            timeEngine(reduced.lines(), false, 3);
+        } else if (only == u"host"_qs) {
+            timeEngine(work, false, 3, byHost);
+        } else if (only == u"host-reduced"_qs) {
+            const LinkWork reduced(work, byHost);
+            timeEngine(reduced.lines(), false, 3);
+        }
+        return;
+    }
     for (int r = 0; r < runs; ++r) {
         const Timed p = timeEngine(work, false, 3);
         plain.push_back(p.seconds);
@@ -322,6 +344,7 @@ int main(int argc, char** argv) {
     int runs = 1;
     bool links = false;
     bool linksByHost = true;
+    QString linksOnly;
     qsizetype whyQueries = 0;
     for (qsizetype i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
@@ -357,6 +380,10 @@ int main(int argc, char** argv) {
             links = true;
         } else if (a == u"--links-no-host"_qs) {
             linksByHost = false;
+        } else if (a == u"--links-only"_qs) {
+            links = true;
+            linksOnly = v;
+            ++i;
         } else if (a == u"--why"_qs) {
             whyQueries = v.toLongLong();
             ++i;
@@ -493,7 +520,7 @@ int main(int argc, char** argv) {
         }
     }
     if (links) {
-        linksBench(run.work, runs, linksByHost);
+        linksBench(run.work, runs, linksByHost, linksOnly);
     }
     if (whyQueries > 0) {
         whyBench(params, whyQueries);
