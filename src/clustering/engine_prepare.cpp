@@ -116,6 +116,7 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
         return false;
     }
     bool hostKeysMade = false;  // the ids are those of host keys, made on the way
+    bool idsToJudge = false;    // ignored URLs are still among the ids
     {
         const OrderKeys& keys = OrderKeys::of(collation);
         bool hashed = keys.usable() && keys.asciiExact();
@@ -196,10 +197,6 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
                         Fingerprint& f = items[size_t(base + j)];
                         f.index = std::uint32_t(base + j);
                         f.tag = std::uint32_t(e);
-                        if (ignored && ignored->matchesUrl(urls.text(j))) {
-                            f.index = Fingerprint::kSkip;
-                            continue;
-                        }
                         if (!keys.fingerprintAscii(urls.text(j), seed, &f.h1, &f.h2)) {
                             failed.store(true, std::memory_order_relaxed);
                             return;
@@ -223,6 +220,7 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
                     return false;
                 }
                 hostKeysMade = byHost;
+                idsToJudge = ignored && !byHost;
                 out.urlWhere.resize(size_t(out.urls));
                 for (std::int32_t u = 0; u < out.urls; ++u) {
                     if (monitor.stopDue<65536>(u)) {
@@ -330,6 +328,25 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
         out.urlLines.resize(size_t(out.urls));
         for (std::int32_t u = 0; u < out.urls; ++u) {
             out.urlLines[size_t(u)] = lines[size_t(u)].load(std::memory_order_relaxed);
+        }
+    }
+    if (idsToJudge) {
+        // The ids of fingerprints are classes of ASCII texts equal but for letter case, which
+        // have one host: judged once per id, and only where it could matter (an id that fewer
+        // than two lines hold links nothing). An ignored id is held by no line.
+        parallelFor(out.urls, threads, [&](std::int64_t begin, std::int64_t end, int w) {
+            for (std::int64_t u = begin; u < end; ++u) {
+                if (monitor.tickDue<16384>(w, u - begin, 1.0)) {
+                    return;
+                }
+                if (out.urlLines[size_t(u)] >= 2 &&
+                    ignored->matchesUrl(out.urlText(std::int32_t(u)))) {
+                    out.urlLines[size_t(u)] = 0;
+                }
+            }
+        });
+        if (monitor.stopRequested()) {
+            return false;
         }
     }
     if (hostKeysMade) {
