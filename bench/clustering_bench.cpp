@@ -2,13 +2,17 @@
 //
 //   clustering_bench [--queries N] [--seed S] [--soft K,K,..] [--hard K,K,..] [--ratio N]
 //                    [--ratio-soft K] [--ratio-hard K] [--no-thread] [--no-assembly]
-//                    [--runs R] [--no-warmup] [--links] [--why N]
+//                    [--runs R] [--no-warmup] [--links] [--links-no-host] [--links-only K]
+//                    [--why N]
 //
 // Defaults: 1,000,000 queries, seed 1, soft and hard at every threshold 1..10, the speed ratio
 // against the line-by-line reference at 20,000 queries (soft 3, hard 4), the assembly of the
 // soft result, and the thread checks (progress moves, stop latency). Figures go to stdout.
-// --links: the soft k=3 run alone, with ten hosts ignored and matched by host (the lists reduced
-// before the engine), interleaved R times. --why N: "why together" on an N-query soft k=3 run.
+// --links: the soft k=3 run plain, with ten hosts ignored and matched by host (the engine applies
+// the rules), each against the engine on lists reduced beforehand, interleaved R times
+// (--links-no-host: without the runs by host; --links-only plain|ignored|reduced|host|host-reduced:
+// that one run alone, for an instruction count). --why N: "why together" on an N-query soft k=3
+// run, with the link graph made on a thread of its own as the window makes it.
 
 #include "clustering/assembly.h"
 #include "clustering/engine.h"
@@ -59,14 +63,14 @@ struct Timed {
     size_t nonEmpty;
 };
 
-Timed timeEngine(const WorkList& work, bool hard, int k) {
+Timed timeEngine(const WorkList& work, bool hard, int k, const LinkRules& rules = {}) {
     TStringListDynArray groups;
     GroupingProgress progress;
     resetPeak();
     const long before = statusKb("VmRSS:");
     QElapsedTimer t;
     t.start();
-    runGrouping(work, groups, hard, k, progress);
+    runGrouping(work, groups, hard, k, progress, {}, Collation::program(), rules);
     const double s = double(t.nsecsElapsed()) / 1e9;
     const long peak = statusKb("VmHWM:");
     size_t live = 0;
@@ -141,9 +145,10 @@ double median(std::vector<double> v) {
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
-// The engine alone against the lists reduced first, in turns so that the machine's moods fall
-// on both alike.
-void linksBench(const WorkList& work, int runs) {
+// The run under link rules (the engine judges each URL as it reads it) against the plain run and
+// against the engine on lists reduced beforehand (untimed), in turns so that the machine's moods
+// fall on all alike. The difference to the latter is what applying the rules costs.
+void linksBench(const WorkList& work, int runs, bool byHostRuns, const QString& only) {
     const QStringList top = topHosts(work, 10);
     // Five of the busiest hosts by name, five with all their subdomains.
     QString list;
@@ -152,58 +157,144 @@ void linksBench(const WorkList& work, int runs) {
     }
     const LinkRules ignore{std::make_shared<const HostList>(HostList::parse(list)), false};
     const LinkRules byHost{nullptr, true};
-    std::vector<double> plain, ignored, reduceIgnored, reduceHosts;
-    for (int r = 0; r < runs; ++r) {
-        plain.push_back(timeEngine(work, false, 3).seconds);
-        QElapsedTimer t;
-        t.start();
-        {
+    std::vector<double> plain, ignored, ignoredReduced, copies, host, hostReduced;
+    size_t groupsPlain = 0, groupsIgnored = 0, groupsHost = 0;
+    if (!only.isEmpty()) {
+        // One kind alone, for counting its instructions (valgrind --tool=callgrind
+        // --toggle-collect='kelvara::runGrouping*LinkRules*').
+        if (only == u"plain"_qs) {
+            timeEngine(work, false, 3);
+        } else if (only == u"ignored"_qs) {
+            timeEngine(work, false, 3, ignore);
+        } else if (only == u"reduced"_qs) {
             const LinkWork reduced(work, ignore);
-            const double reduce = double(t.nsecsElapsed()) / 1e9;
-            const double engine = timeEngine(reduced.lines(), false, 3).seconds;
-            reduceIgnored.push_back(reduce);
-            ignored.push_back(reduce + engine);
-        }
-        t.restart();
-        {
+            timeEngine(reduced.lines(), false, 3);
+        } else if (only == u"host"_qs) {
+            timeEngine(work, false, 3, byHost);
+        } else if (only == u"host-reduced"_qs) {
             const LinkWork reduced(work, byHost);
-            reduceHosts.push_back(double(t.nsecsElapsed()) / 1e9);
+            timeEngine(reduced.lines(), false, 3);
+        }
+        return;
+    }
+    for (int r = 0; r < runs; ++r) {
+        const Timed p = timeEngine(work, false, 3);
+        plain.push_back(p.seconds);
+        groupsPlain = p.nonEmpty;
+        const Timed i = timeEngine(work, false, 3, ignore);
+        ignored.push_back(i.seconds);
+        groupsIgnored = i.nonEmpty;
+        {
+            QElapsedTimer t;
+            t.start();
+            const LinkWork reduced(work, ignore);
+            copies.push_back(double(t.nsecsElapsed()) / 1e9);
+            const Timed e = timeEngine(reduced.lines(), false, 3);
+            ignoredReduced.push_back(e.seconds);
+            if (e.nonEmpty != i.nonEmpty) {
+                std::printf("  (the reduced lists gave %zu groups, the rules %zu)\n", e.nonEmpty,
+                            i.nonEmpty);
+            }
         }
         std::printf(
-            "links run %d: plain %.2f s, ten hosts ignored %.2f s (reduce %.3f s); "
-            "reducing to hosts %.3f s\n",
-            r + 1, plain.back(), ignored.back(), reduceIgnored.back(), reduceHosts.back());
+            "links run %d: plain %.2f s; ten hosts ignored %.2f s (engine on lists reduced "
+            "beforehand %.2f s; making those copies %.2f s)",
+            r + 1, plain.back(), ignored.back(), ignoredReduced.back(), copies.back());
+        if (byHostRuns) {
+            const Timed h = timeEngine(work, false, 3, byHost);
+            host.push_back(h.seconds);
+            groupsHost = h.nonEmpty;
+            const LinkWork reduced(work, byHost);
+            hostReduced.push_back(timeEngine(reduced.lines(), false, 3).seconds);
+            std::printf("; by host %.2f s (on host lists made beforehand %.2f s)", host.back(),
+                        hostReduced.back());
+        }
+        std::printf("\n");
         std::fflush(stdout);
     }
     const double p = median(plain);
     std::printf(
-        "links, median of %d: plain %.2f s; ten hosts ignored %.2f s (%.3fx; the reduction "
-        "alone %.3fx); reducing to hosts %.3f s (%.3fx of the plain run); hosts: %s\n",
-        runs, p, median(ignored), median(ignored) / p, median(reduceIgnored) / p,
-        median(reduceHosts), median(reduceHosts) / p, top.join(u' ').toLocal8Bit().constData());
-    std::fflush(stdout);
-    // The engine on the host lists is another clustering (far more pairs share three hosts than
-    // three URLs): timed once, apart.
-    const LinkWork reduced(work, byHost);
-    const Timed t = timeEngine(reduced.lines(), false, 3);
-    std::printf("by host: engine %.2f s on the host lists, %zu groups of 2+\n", t.seconds,
-                t.nonEmpty);
+        "links, median of %d: plain %.2f s (%zu groups of 2+); ten hosts ignored %.2f s "
+        "(%.3fx of the plain run, %zu groups of 2+; the engine on lists reduced beforehand "
+        "%.2f s, so applying the rules adds %.3fx of the plain run; making the copies as before "
+        "took %.3fx); hosts: %s\n",
+        runs, p, groupsPlain, median(ignored), median(ignored) / p, groupsIgnored,
+        median(ignoredReduced), (median(ignored) - median(ignoredReduced)) / p, median(copies) / p,
+        top.join(u' ').toLocal8Bit().constData());
+    if (byHostRuns) {
+        // Another clustering (far more pairs share three hosts than three URLs): compared with
+        // the engine on host lists made beforehand, the difference is the matching's cost.
+        std::printf(
+            "by host, median of %d: %.2f s (%zu groups of 2+) against %.2f s on host lists made "
+            "beforehand: %.3fx; the matching adds %.3fx of the plain run\n",
+            runs, median(host), groupsHost, median(hostReduced), median(host) / median(hostReduced),
+            (median(host) - median(hostReduced)) / p);
+    }
     std::fflush(stdout);
 }
 
-// "Why together" on a soft k=3 run: the graph is made once, then pairs of phrases of one
-// cluster (most far apart in it) are asked.
+// "Why together" on a soft k=3 run, as the window has it: when the run ends, the phrases of its
+// clusters are looked up in the store and their lists copied (on the window's thread), and the
+// link graph is made from the copies on a thread of its own; then pairs of phrases of one
+// cluster (most far apart in it) are asked. Beside it, the graph made on the asking thread, as
+// the first question used to make it.
 void whyBench(const datagen::Params& base, qsizetype queries) {
     datagen::Params p = base;
     p.queries = queries;
-    const datagen::GeneratedRun r = datagen::generateRun(p);
+    const std::vector<datagen::GeneratedQuery> generated = datagen::generateQueries(p);
+    const ResultStore store = datagen::buildStore(generated, 0);
+    const datagen::GeneratedRun r = datagen::makeRun(generated);
     TStringListDynArray groups;
     GroupingProgress progress;
-    runGrouping(r.work, groups, false, 3, progress);
     QElapsedTimer t;
     t.start();
-    const LinkGraph graph(r.work, 3, false);
-    const double build = double(t.nsecsElapsed()) / 1e6;
+    runGrouping(r.work, groups, false, 3, progress);
+    const double run = double(t.nsecsElapsed()) / 1e6;
+    const ClusterList clusters = assembleClusters(groups);
+    // The window names each phrase's entry through the run's lines (the store's search, in the
+    // user's collation, is timed beside it).
+    t.restart();
+    QHash<QString, TSerpEntry*> entryOf;
+    entryOf.reserve(qsizetype(r.work.size()));
+    for (const WorkLine& line : r.work) {
+        if (!entryOf.contains(line.text)) {
+            entryOf.insert(line.text, line.entry);
+        }
+    }
+    WorkList phrases;
+    phrases.reserve(r.work.size());
+    for (const Cluster& c : clusters) {
+        for (const QString& phrase : c.phrases) {
+            phrases.push_back({phrase, entryOf.value(phrase)});
+        }
+    }
+    const double lookup = double(t.nsecsElapsed()) / 1e6;
+    t.restart();
+    qsizetype found = 0;
+    for (const Cluster& c : clusters) {
+        for (const QString& phrase : c.phrases) {
+            found += findEntry(store, phrase) ? 1 : 0;
+        }
+    }
+    const double search = double(t.nsecsElapsed()) / 1e6;
+    t.restart();
+    const LinkGraphBuild made(phrases, LinkRules{}, 3, false);
+    const double copy = double(t.nsecsElapsed()) / 1e6;
+    QElapsedTimer q;
+    q.start();
+    const LinkGraph& graph = made.graph();
+    const double ready = double(t.nsecsElapsed()) / 1e6;
+    const double waited = double(q.nsecsElapsed()) / 1e6;
+    t.restart();
+    const LinkGraph onTheSpot(r.work, 3, false);
+    const double direct = double(t.nsecsElapsed()) / 1e6;
+    std::printf(
+        "why together at %lld phrases: the run %.0f ms; on the window's thread when it ends: "
+        "each phrase's entry through the run's lines %.0f ms (through searches of the store "
+        "%.0f ms, %lld found), copying the lists and starting the thread %.0f ms; graph made "
+        "%.0f ms after that start (%.0f ms of it waited for here); made on the asking thread "
+        "instead: %.0f ms\n",
+        qlonglong(queries), run, lookup, search, qlonglong(found), copy, ready, waited, direct);
     std::vector<const QStringList*> big;
     for (const auto& g : groups) {
         if (g && g->size() >= 3) {
@@ -224,12 +315,13 @@ void whyBench(const datagen::Params& base, qsizetype queries) {
         times.push_back(double(q.nsecsElapsed()) / 1e6);
         longest = std::max(longest, w.chain.size());
     }
+    const double first = times.empty() ? 0 : times.front();
     std::sort(times.begin(), times.end());
     std::printf(
-        "why together at %lld phrases: graph made in %.0f ms; %zu pairs from the 30 "
+        "why together at %lld phrases: the first answer %.2f ms; %zu pairs from the 30 "
         "largest clusters (largest %lld phrases): median %.2f ms, 95th %.2f ms, most "
         "%.2f ms; longest chain %zu links\n",
-        qlonglong(queries), build, times.size(), qlonglong(big.empty() ? 0 : big.front()->size()),
+        qlonglong(queries), first, times.size(), qlonglong(big.empty() ? 0 : big.front()->size()),
         median(times), times.empty() ? 0 : times[times.size() * 95 / 100],
         times.empty() ? 0 : times.back(), longest);
 }
@@ -251,6 +343,8 @@ int main(int argc, char** argv) {
     bool warmUp = true;
     int runs = 1;
     bool links = false;
+    bool linksByHost = true;
+    QString linksOnly;
     qsizetype whyQueries = 0;
     for (qsizetype i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
@@ -284,6 +378,12 @@ int main(int argc, char** argv) {
             warmUp = false;
         } else if (a == u"--links"_qs) {
             links = true;
+        } else if (a == u"--links-no-host"_qs) {
+            linksByHost = false;
+        } else if (a == u"--links-only"_qs) {
+            links = true;
+            linksOnly = v;
+            ++i;
         } else if (a == u"--why"_qs) {
             whyQueries = v.toLongLong();
             ++i;
@@ -420,7 +520,7 @@ int main(int argc, char** argv) {
         }
     }
     if (links) {
-        linksBench(run.work, runs);
+        linksBench(run.work, runs, linksByHost, linksOnly);
     }
     if (whyQueries > 0) {
         whyBench(params, whyQueries);

@@ -16,6 +16,14 @@ void runGrouping(const WorkList& work, TStringListDynArray& groups, bool hardMet
 void runGrouping(const WorkList& work, TStringListDynArray& groups, bool hardMethod,
                  std::int32_t threshold, GroupingProgress& progress,
                  const std::function<bool()>& stopRequested, const Collation& collation) {
+    runGrouping(work, groups, hardMethod, threshold, progress, stopRequested, collation,
+                LinkRules{});
+}
+
+void runGrouping(const WorkList& work, TStringListDynArray& groups, bool hardMethod,
+                 std::int32_t threshold, GroupingProgress& progress,
+                 const std::function<bool()>& stopRequested, const Collation& collation,
+                 const LinkRules& rules) {
     const auto total = std::int32_t(work.size());
     progress.FTotalIterations.store(total, std::memory_order_relaxed);
     progress.FSuccessIterations.store(0, std::memory_order_relaxed);
@@ -32,7 +40,8 @@ void runGrouping(const WorkList& work, TStringListDynArray& groups, bool hardMet
         engine_detail::Prepared prepared;
         const double share =
             hardMethod ? engine_detail::shares::kPrepareHard : engine_detail::shares::kPrepareSoft;
-        if (!engine_detail::prepare(work, collation, monitor, share, prepared)) {
+        if (!engine_detail::prepare(work, collation, monitor, share, prepared,
+                                    rules.active() ? &rules : nullptr)) {
             return;
         }
         if (hardMethod) {

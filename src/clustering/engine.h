@@ -10,6 +10,8 @@
 
 namespace kelvara {
 
+struct LinkRules;
+
 enum TGroupingStatus : std::uint8_t { gsProcess = 0, gsSuccess = 1 };
 
 // What the engine publishes while it runs; read from another thread without locks.
@@ -41,5 +43,13 @@ void runGrouping(const WorkList& work, TStringListDynArray& groups, bool hardMet
 void runGrouping(const WorkList& work, TStringListDynArray& groups, bool hardMethod,
                  std::int32_t threshold, GroupingProgress& progress,
                  const std::function<bool()>& stopRequested, const Collation& collation);
+
+// The same on the lists the link rules leave: the groups of runGrouping on
+// LinkWork(work, rules).lines(). Each URL is judged where the engine reads it anyway, so the
+// rules cost little beside the run.
+void runGrouping(const WorkList& work, TStringListDynArray& groups, bool hardMethod,
+                 std::int32_t threshold, GroupingProgress& progress,
+                 const std::function<bool()>& stopRequested, const Collation& collation,
+                 const LinkRules& rules);
 
 }  // namespace kelvara

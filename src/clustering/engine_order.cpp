@@ -637,7 +637,9 @@ std::int32_t idsFromFingerprints(Bulk<Fingerprint>& items, Bulk<std::int32_t>& i
                                    double(chunkBegin(c + 1) - chunkBegin(c)))) {
                     return;
                 }
-                ++cnt[items[j].h1 >> 56];
+                if (items[j].index != Fingerprint::kSkip) {
+                    ++cnt[items[j].h1 >> 56];
+                }
             }
         }
     });
@@ -683,7 +685,9 @@ std::int32_t idsFromFingerprints(Bulk<Fingerprint>& items, Bulk<std::int32_t>& i
                                          double(chunkBegin(c + 1) - chunkBegin(c)))) {
                     return;
                 }
-                parted[off[items[j].h1 >> 56]++] = items[j];
+                if (items[j].index != Fingerprint::kSkip) {
+                    parted[off[items[j].h1 >> 56]++] = items[j];
+                }
             }
         }
     });

@@ -103,6 +103,7 @@ Interning internTexts(std::span<const QStringView> texts, const Collation& colla
 
 // Equal fingerprints get one id: sets idOfIndex[item.index] for every item (in any order) and,
 // per id, the item that comes first by index; returns the number of ids. Reorders `items`.
+// Items whose index is Fingerprint::kSkip are passed over (they get no id).
 struct Fingerprint {
     // Left unset when made in bulk: arrays of these are large and filled at once anyway.
     Fingerprint() {}
@@ -112,6 +113,7 @@ struct Fingerprint {
     std::uint64_t h2;
     std::uint32_t index;
     std::uint32_t tag;  // the caller's (carried along)
+    static constexpr std::uint32_t kSkip = 0xFFFFFFFFu;
 };
 std::int32_t idsFromFingerprints(Bulk<Fingerprint>& items, Bulk<std::int32_t>& idOfIndex,
                                  Bulk<Fingerprint>* firstOfId = nullptr, int threads = 1,

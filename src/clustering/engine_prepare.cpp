@@ -14,7 +14,7 @@
 namespace kelvara::engine_detail {
 
 bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
-             double progressShare, Prepared& out) {
+             double progressShare, Prepared& out, const LinkRules* rules) {
     using shares::kPrepare;
     const int threads = engineThreads();
     out.work = &work;
@@ -90,31 +90,54 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
 
     // URL ids: by fingerprints of their keys where keys decide equality, else by ranking (which
     // also orders them).
+    // With link rules, an occurrence the rules leave out gets no id (-1): the URL counts for no
+    // line, as if its list did not hold it.
+    const bool reducing = rules && rules->active();
+    const bool byHost = reducing && rules->byHost;
+    const HostList* ignored =
+        reducing && rules->ignored && !rules->ignored->empty() ? rules->ignored.get() : nullptr;
     Bulk<std::int32_t> allBegin(size_t(entries) + 1, 0);
-    for (std::int32_t e = 0; e < entries; ++e) {
-        if (monitor.stopDue<65536>(e)) {
-            return false;
+    auto countOccurrences = [&] {
+        for (std::int32_t e = 0; e < entries; ++e) {
+            if (monitor.stopDue<65536>(e)) {
+                return false;
+            }
+            allBegin[size_t(e) + 1] =
+                allBegin[size_t(e)] + std::int32_t(out.entries[size_t(e)]->Urls.size());
         }
-        allBegin[size_t(e) + 1] =
-            allBegin[size_t(e)] + std::int32_t(out.entries[size_t(e)]->Urls.size());
-    }
-    const size_t occurrences = size_t(allBegin.back());
-    if (monitor.stopRequested()) {
+        return !monitor.stopRequested();
+    };
+    if (!countOccurrences()) {
         return false;
     }
+    size_t occurrences = size_t(allBegin.back());
     Bulk<std::int32_t> allIds(occurrences, -1);
     if (monitor.stopRequested()) {
         return false;
     }
+    bool hostKeysMade = false;  // the ids are those of host keys, made on the way
+    bool idsToJudge = false;    // ignored URLs are still among the ids
     {
         const OrderKeys& keys = OrderKeys::of(collation);
         bool hashed = keys.usable() && keys.asciiExact();
+        // By host: where each kept key was taken from in its entry's list. An entry's keys fill
+        // the first of its slots in the collation's order, each once; the rest are skipped.
+        Bulk<std::int32_t> slotSource;
+        if (hashed && byHost) {
+            slotSource.resize(occurrences);
+        }
         if (hashed) {
             Bulk<Fingerprint> items(occurrences);
             std::atomic<bool> failed{false};
             const std::uint64_t seed = freshSeed();
             monitor.phase(progressShare * kPrepare.entries, progressShare * kPrepare.fingerprints);
             parallelFor(entries, threads, [&](std::int64_t begin, std::int64_t end, int w) {
+                struct HostSlot {
+                    QStringView key;
+                    std::int32_t pos;
+                };
+                std::vector<HostSlot> hostSlots;
+                std::vector<QString> scratch;
                 // The texts lie scattered over the heap: ask for the next ones early.
                 for (std::int64_t e = begin; e < end; ++e) {
                     if (monitor.tickThrough<1024>(w, e - begin, end - begin)) {
@@ -129,6 +152,47 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
                         }
                     }
                     const std::int32_t base = allBegin[size_t(e)];
+                    if (byHost) {
+                        // The keys of the list as UrlReducer makes them, while its texts are at
+                        // hand: sorted, equal ones once.
+                        hostSlots.clear();
+                        scratch.resize(size_t(urls.size()));
+                        for (qsizetype j = 0; j < urls.size(); ++j) {
+                            const QStringView url = urls.text(j);
+                            QStringView key = urlHostKeyView(url, scratch[size_t(j)]);
+                            if (ignored && ignored->matchesKey(key)) {
+                                continue;
+                            }
+                            if (key.isEmpty()) {
+                                key = url;  // no host: the URL stands for itself
+                            }
+                            hostSlots.push_back({key, std::int32_t(j)});
+                        }
+                        std::sort(hostSlots.begin(), hostSlots.end(),
+                                  [&urls](const HostSlot& a, const HostSlot& b) {
+                                      return urls.collation().less(a.key, b.key);
+                                  });
+                        qsizetype m = 0;
+                        for (size_t x = 0; x < hostSlots.size(); ++x) {
+                            if (m > 0 &&
+                                urls.collation().equal(hostSlots[x - 1].key, hostSlots[x].key)) {
+                                continue;
+                            }
+                            Fingerprint& f = items[size_t(base + m)];
+                            f.index = std::uint32_t(base + m);
+                            f.tag = std::uint32_t(e);
+                            slotSource[size_t(base + m)] = hostSlots[x].pos;
+                            ++m;
+                            if (!keys.fingerprintAscii(hostSlots[x].key, seed, &f.h1, &f.h2)) {
+                                failed.store(true, std::memory_order_relaxed);
+                                return;
+                            }
+                        }
+                        for (qsizetype j = m; j < urls.size(); ++j) {
+                            items[size_t(base + j)].index = Fingerprint::kSkip;
+                        }
+                        continue;
+                    }
                     for (qsizetype j = 0; j < urls.size(); ++j) {
                         Fingerprint& f = items[size_t(base + j)];
                         f.index = std::uint32_t(base + j);
@@ -155,16 +219,43 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
                 if (monitor.stopSeen()) {
                     return false;
                 }
+                hostKeysMade = byHost;
+                idsToJudge = ignored && !byHost;
                 out.urlWhere.resize(size_t(out.urls));
                 for (std::int32_t u = 0; u < out.urls; ++u) {
                     if (monitor.stopDue<65536>(u)) {
                         return false;
                     }
                     const std::int32_t e = std::int32_t(first[size_t(u)].tag);
-                    out.urlWhere[size_t(u)] = {
-                        e, std::int32_t(first[size_t(u)].index) - allBegin[size_t(e)]};
+                    const std::uint32_t slot = first[size_t(u)].index;
+                    out.urlWhere[size_t(u)] = {e, byHost
+                                                      ? slotSource[size_t(slot)]
+                                                      : std::int32_t(slot) - allBegin[size_t(e)]};
                 }
             }
+        }
+        if (!hashed && reducing) {
+            // Ranking compares the texts themselves: give it the reduced lists.
+            UrlReducer reducer(*rules);
+            out.ownEntries.reserve(size_t(entries));
+            for (std::int32_t e = 0; e < entries; ++e) {
+                if (monitor.stopDue<4096>(e)) {
+                    return false;
+                }
+                const TSerpEntry* source = out.entries[size_t(e)];
+                SortedStrings urls(source->Urls.collation());
+                if (reducer.reduce(source->Urls, urls)) {
+                    auto copy = std::make_unique<TSerpEntry>(source->Stamp);
+                    copy->Urls = std::move(urls);
+                    out.entries[size_t(e)] = copy.get();
+                    out.ownEntries.push_back(std::move(copy));
+                }
+            }
+            if (!countOccurrences()) {
+                return false;
+            }
+            occurrences = size_t(allBegin.back());
+            allIds.assign(occurrences, -1);
         }
         if (!hashed) {
             Bulk<QStringView> urlTexts(occurrences);
@@ -207,6 +298,9 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
         out.urlWhere.assign(size_t(out.urls), {-1, -1});
         for (std::int32_t e = 0; e < entries; ++e) {
             for (std::int32_t j = allBegin[size_t(e)]; j < allBegin[size_t(e) + 1]; ++j) {
+                if (allIds[size_t(j)] < 0) {
+                    continue;
+                }
                 auto& where = out.urlWhere[size_t(allIds[size_t(j)])];
                 if (where.first < 0) {
                     where = {e, j - allBegin[size_t(e)]};
@@ -225,13 +319,55 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
                 const std::int32_t nl =
                     out.entryLineBegin[size_t(e) + 1] - out.entryLineBegin[size_t(e)];
                 for (std::int32_t j = allBegin[size_t(e)]; j < allBegin[size_t(e) + 1]; ++j) {
-                    lines[size_t(allIds[size_t(j)])].fetch_add(nl, std::memory_order_relaxed);
+                    if (const std::int32_t u = allIds[size_t(j)]; u >= 0) {
+                        lines[size_t(u)].fetch_add(nl, std::memory_order_relaxed);
+                    }
                 }
             }
         });
         out.urlLines.resize(size_t(out.urls));
         for (std::int32_t u = 0; u < out.urls; ++u) {
             out.urlLines[size_t(u)] = lines[size_t(u)].load(std::memory_order_relaxed);
+        }
+    }
+    if (idsToJudge) {
+        // The ids of fingerprints are classes of ASCII texts equal but for letter case, which
+        // have one host: judged once per id, and only where it could matter (an id that fewer
+        // than two lines hold links nothing). An ignored id is held by no line.
+        parallelFor(out.urls, threads, [&](std::int64_t begin, std::int64_t end, int w) {
+            for (std::int64_t u = begin; u < end; ++u) {
+                if (monitor.tickDue<16384>(w, u - begin, 1.0)) {
+                    return;
+                }
+                if (out.urlLines[size_t(u)] >= 2 &&
+                    ignored->matchesUrl(out.urlText(std::int32_t(u)))) {
+                    out.urlLines[size_t(u)] = 0;
+                }
+            }
+        });
+        if (monitor.stopRequested()) {
+            return false;
+        }
+    }
+    if (hostKeysMade) {
+        // The texts the methods compare: the host keys of the shared ids.
+        out.urlKeys.resize(size_t(out.urls));
+        parallelFor(out.urls, threads, [&](std::int64_t begin, std::int64_t end, int w) {
+            for (std::int64_t u = begin; u < end; ++u) {
+                if (monitor.tickDue<16384>(w, u - begin, 1.0)) {
+                    return;
+                }
+                if (out.urlLines[size_t(u)] < 2) {
+                    continue;
+                }
+                const auto [e, pos] = out.urlWhere[size_t(u)];
+                const QString& url = out.entries[size_t(e)]->Urls.text(pos);
+                QString key = urlHostKey(url);
+                out.urlKeys[size_t(u)] = key.isEmpty() ? url : std::move(key);
+            }
+        });
+        if (monitor.stopRequested()) {
+            return false;
         }
     }
     out.urlBegin.assign(size_t(entries) + 1, 0);
@@ -242,7 +378,8 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
             }
             std::int32_t m = 0;
             for (std::int32_t j = allBegin[size_t(e)]; j < allBegin[size_t(e) + 1]; ++j) {
-                m += out.urlLines[size_t(allIds[size_t(j)])] >= 2 ? 1 : 0;
+                const std::int32_t u = allIds[size_t(j)];
+                m += u >= 0 && out.urlLines[size_t(u)] >= 2 ? 1 : 0;
             }
             out.urlBegin[size_t(e) + 1] = m;
         }
@@ -264,7 +401,7 @@ bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
             std::int32_t at = out.urlBegin[size_t(e)];
             for (std::int32_t j = allBegin[size_t(e)]; j < allBegin[size_t(e) + 1]; ++j) {
                 const std::int32_t u = allIds[size_t(j)];
-                if (out.urlLines[size_t(u)] >= 2) {
+                if (u >= 0 && out.urlLines[size_t(u)] >= 2) {
                     out.urlId[size_t(at++)] = u;
                 }
             }

@@ -14,6 +14,7 @@
 #include "clustering/engine.h"
 #include "clustering/engine_memory.h"
 #include "clustering/engine_monitor.h"
+#include "clustering/link_rules.h"
 #include "core/collation.h"
 #include "core/serp_entry.h"
 
@@ -21,6 +22,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace kelvara::engine_detail {
@@ -51,6 +53,12 @@ struct Prepared {
     // Where each URL is first spelled: entry and position in its list.
     Bulk<std::pair<std::int32_t, std::int32_t>> urlWhere;
     bool urlIdsInOrder = false;  // ids follow the collation's order
+    // Matching by host: the key each shared id stands for (urlWhere then names the URL it was
+    // first taken from). Empty otherwise.
+    std::vector<QString> urlKeys;
+    // Reduced copies of entries, when the link rules could not be applied on the way (see
+    // prepare); `entries` then points to them.
+    std::vector<std::unique_ptr<TSerpEntry>> ownEntries;
 
     // Fullness; for a line that is not full, the shared URLs it represents (sorted ids).
     Bulk<std::uint8_t> lineFull;
@@ -61,6 +69,9 @@ struct Prepared {
     std::int32_t entryUrlCount(std::int32_t e) const { return urlBegin[e + 1] - urlBegin[e]; }
     const QString& text(std::int32_t line) const { return (*work)[size_t(line)].text; }
     const QString& urlText(std::int32_t url) const {
+        if (!urlKeys.empty()) {
+            return urlKeys[size_t(url)];
+        }
         const auto [e, pos] = urlWhere[size_t(url)];
         return entries[size_t(e)]->Urls.text(pos);
     }
@@ -68,7 +79,11 @@ struct Prepared {
 
 // Builds the integer form. Returns false when a stop was requested meanwhile. The monitor's
 // counter is moved up to `progressShare` of the way.
+//
+// With active link rules the lists are those of LinkWork: each URL is judged (left out, or
+// turned into its host key) where the URL ids are made, so its text is read once. Where the
+// ids come from ranking instead of fingerprints, the entries are first reduced into copies.
 bool prepare(const WorkList& work, const Collation& collation, Monitor& monitor,
-             double progressShare, Prepared& out);
+             double progressShare, Prepared& out, const LinkRules* rules = nullptr);
 
 }  // namespace kelvara::engine_detail

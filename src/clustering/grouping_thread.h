@@ -2,6 +2,7 @@
 
 #include "clustering/cluster.h"
 #include "clustering/engine.h"
+#include "clustering/link_rules.h"
 #include "core/serp_entry.h"
 
 #include <QThread>
@@ -22,6 +23,10 @@ class TGroupingThread : public QThread {
 public:
     TGroupingThread(const WorkList& workList, TStringListDynArray& groups, bool hardMethod,
                     std::int32_t threshold, bool startNow = true, QObject* parent = nullptr);
+    // The same under link rules (see runGrouping).
+    TGroupingThread(const WorkList& workList, TStringListDynArray& groups, bool hardMethod,
+                    std::int32_t threshold, LinkRules rules, bool startNow = true,
+                    QObject* parent = nullptr);
     ~TGroupingThread() override;
 
     void Terminate() { requestInterruption(); }
@@ -46,6 +51,7 @@ private:
     TStringListDynArray& FGroups;
     const std::int32_t FThreshold;
     const bool FHardMethod;
+    const LinkRules FRules;
     GroupingProgress FProgress;
 };
 

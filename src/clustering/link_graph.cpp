@@ -1,9 +1,58 @@
 #include "clustering/link_graph.h"
 
+#include "core/collation.h"
+
 #include <algorithm>
+#include <cstring>
 #include <limits>
+#include <unordered_map>
 
 namespace kelvara {
+
+namespace {
+
+// Results are told apart as toCaseFolded() tells them apart. An ASCII text folds to its ASCII
+// lower case, so it is hashed and compared that way as it stands; any other text is folded first
+// (its folded form is then compared the same way, which changes nothing in it).
+char16_t asciiLower(char16_t c) {
+    return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c;
+}
+// Hashes the characters with the bit of ASCII's lower case set (0x20): equal under FoldedEqual
+// gives equal hashes; four characters at a time.
+struct FoldedHash {
+    size_t operator()(QStringView v) const noexcept {
+        constexpr std::uint64_t kMul = 0xff51afd7ed558ccdULL;
+        const char16_t* p = v.utf16();
+        const qsizetype n = v.size();
+        std::uint64_t h = 0x9E3779B97F4A7C15ULL ^ std::uint64_t(n);
+        qsizetype i = 0;
+        for (; i + 4 <= n; i += 4) {
+            std::uint64_t w;
+            std::memcpy(&w, p + i, sizeof w);
+            h = (h ^ (w | 0x0020002000200020ULL)) * kMul;
+            h ^= h >> 32;
+        }
+        for (; i < n; ++i) {
+            h = (h ^ std::uint64_t(p[i] | 0x20)) * kMul;
+        }
+        return size_t(h ^ (h >> 29));
+    }
+};
+struct FoldedEqual {
+    bool operator()(QStringView a, QStringView b) const noexcept {
+        if (a.size() != b.size()) {
+            return false;
+        }
+        for (qsizetype i = 0; i < a.size(); ++i) {
+            if (asciiLower(a[i].unicode()) != asciiLower(b[i].unicode())) {
+                return false;
+            }
+        }
+        return true;
+    }
+};
+
+}  // namespace
 
 LinkGraph::LinkGraph(const WorkList& work, int threshold, bool hardMethod)
     : k_(std::max(1, threshold)), hard_(hardMethod) {
@@ -11,13 +60,16 @@ LinkGraph::LinkGraph(const WorkList& work, int threshold, bool hardMethod)
     texts_.reserve(n);
     ids_.reserve(qsizetype(n));
     itemStart_.reserve(n + 1);
-    QHash<QString, std::int32_t> itemIds;
+    // Keys are views of the work's texts (alive while this runs) or of folded copies.
+    std::unordered_map<QStringView, std::int32_t, FoldedHash, FoldedEqual> itemIds;
+    itemIds.reserve(n * 4);
+    std::vector<QString> folded;
     for (size_t i = 0; i < n; ++i) {
         const WorkLine& line = work[i];
         texts_.push_back(line.text);
         // The first line of a text answers for it, as the store's lookup would.
-        if (const QString folded = line.text.toCaseFolded(); !ids_.contains(folded)) {
-            ids_.insert(folded, int(i));
+        if (const QString foldedText = line.text.toCaseFolded(); !ids_.contains(foldedText)) {
+            ids_.insert(foldedText, int(i));
         }
         itemStart_.push_back(std::int32_t(items_.size()));
         if (!line.entry) {
@@ -25,14 +77,18 @@ LinkGraph::LinkGraph(const WorkList& work, int threshold, bool hardMethod)
         }
         const size_t begin = items_.size();
         for (const auto& url : line.entry->Urls) {
-            const QString key = url.text.toCaseFolded();
-            auto it = itemIds.constFind(key);
-            if (it == itemIds.cend()) {
-                it = itemIds.insert(key, std::int32_t(itemTexts_.size()));
+            QStringView key = url.text;
+            if (!isAscii(key)) {
+                folded.push_back(url.text.toCaseFolded());
+                key = folded.back();  // a QString's characters stay put when it is moved
+            }
+            const auto [it, added] = itemIds.try_emplace(key, std::int32_t(itemTexts_.size()));
+            if (added) {
                 itemTexts_.push_back(url.text);
             }
-            if (std::find(items_.begin() + qsizetype(begin), items_.end(), *it) == items_.end()) {
-                items_.push_back(*it);
+            if (std::find(items_.begin() + qsizetype(begin), items_.end(), it->second) ==
+                items_.end()) {
+                items_.push_back(it->second);
             }
         }
     }
@@ -255,6 +311,44 @@ std::optional<std::vector<int>> LinkGraph::articulationPoints(const std::vector<
         }
     }
     return out;
+}
+
+LinkGraphBuild::LinkGraphBuild(const WorkList& work, LinkRules rules, int threshold,
+                               bool hardMethod) {
+    work_.reserve(work.size());
+    copies_.reserve(work.size());
+    for (const WorkLine& line : work) {
+        TSerpEntry* copy = nullptr;
+        if (line.entry) {
+            copies_.push_back(std::make_unique<TSerpEntry>(line.entry->Stamp));
+            copy = copies_.back().get();
+            copy->Urls = line.entry->Urls;
+        }
+        work_.push_back({line.text, copy});
+    }
+    thread_ = std::thread([this, rules = std::move(rules), threshold, hardMethod] {
+        const LinkWork reduced(work_, rules);
+        LinkGraph graph(reduced.lines(), threshold, hardMethod);
+        const std::lock_guard lock(mutex_);
+        graph_ = std::move(graph);
+        made_ = true;
+        madeCv_.notify_all();
+    });
+}
+
+LinkGraphBuild::~LinkGraphBuild() {
+    thread_.join();
+}
+
+bool LinkGraphBuild::ready() const {
+    const std::lock_guard lock(mutex_);
+    return made_;
+}
+
+const LinkGraph& LinkGraphBuild::graph() const {
+    std::unique_lock lock(mutex_);
+    madeCv_.wait(lock, [this] { return made_; });
+    return graph_;
 }
 
 }  // namespace kelvara

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "clustering/link_rules.h"
 #include "core/serp_entry.h"
 
 #include <QHash>
@@ -7,8 +8,12 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <condition_variable>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace kelvara {
@@ -74,6 +79,30 @@ private:
     std::vector<std::int32_t> itemStart_, items_;
     std::vector<std::int32_t> postStart_, posts_;
     std::vector<QString> itemTexts_;
+};
+
+// The link graph of a run, made on a thread of its own as soon as the run is over, so that the
+// first question about the run finds it made. The phrases' result lists are copied when it
+// starts (a copy shares the texts), since the store may change while the graph is made.
+class LinkGraphBuild {
+public:
+    LinkGraphBuild(const WorkList& work, LinkRules rules, int threshold, bool hardMethod);
+    ~LinkGraphBuild();  // waits for the thread
+    LinkGraphBuild(const LinkGraphBuild&) = delete;
+    LinkGraphBuild& operator=(const LinkGraphBuild&) = delete;
+
+    bool ready() const;
+    // The graph; waits until it is made.
+    const LinkGraph& graph() const;
+
+private:
+    std::vector<std::unique_ptr<TSerpEntry>> copies_;
+    WorkList work_;
+    mutable std::mutex mutex_;
+    mutable std::condition_variable madeCv_;
+    bool made_ = false;
+    LinkGraph graph_;
+    std::thread thread_;
 };
 
 }  // namespace kelvara

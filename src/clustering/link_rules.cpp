@@ -112,12 +112,21 @@ QString slowKey(QStringView host) {
     return key;
 }
 
+// The key of a host that is written as its key but for a leading "www." (common in results):
+// the rest of it.
+bool isPlainBehindWww(QStringView host) {
+    return host.size() > 4 && host.startsWith(u"www.") && isPlainKey(host.mid(4));
+}
+
 // Calls f with the host key of a URL, without making a string when the URL holds it already.
 template <class F>
 auto withUrlKey(QStringView url, F&& f) {
     const QStringView host = hostPart(url);
     if (isPlainKey(host)) {
         return f(host);
+    }
+    if (isPlainBehindWww(host)) {
+        return f(host.mid(4));
     }
     const QString key = slowKey(host);
     return f(QStringView(key));
@@ -165,68 +174,6 @@ QStringView trimmed(QStringView s) {
     return s;
 }
 
-// The reduction of one list at a time, with the host keys it has made kept for reuse.
-class Reducer {
-public:
-    explicit Reducer(const LinkRules& rules)
-        : byHost_(rules.byHost),
-          ignored_(rules.ignored && !rules.ignored->empty() ? rules.ignored.get() : nullptr) {}
-
-    // Fills `out` (empty, of the input's collation) and returns true when the list changes.
-    bool reduce(const SortedStrings& in, SortedStrings& out) {
-        if (!byHost_) {
-            if (!ignored_) {
-                return false;
-            }
-            qsizetype first = 0;
-            while (first < in.size() && !ignored_->matchesUrl(in.text(first))) {
-                ++first;
-            }
-            if (first == in.size()) {
-                return false;
-            }
-            out.reserve(in.size() - 1);
-            for (qsizetype i = 0; i < in.size(); ++i) {
-                if (i != first && (i < first || !ignored_->matchesUrl(in.text(i)))) {
-                    out.add(in.text(i));
-                }
-            }
-            return true;
-        }
-        keys_.clear();
-        for (const auto& line : in) {
-            withUrlKey(line.text, [&](QStringView key) {
-                if (ignored_ && ignored_->matchesKey(key)) {
-                    return;
-                }
-                if (key.isEmpty()) {
-                    keys_.push_back(line.text);  // no host: the URL stands for itself
-                    return;
-                }
-                auto it = interned_.find(key);
-                if (it == interned_.end()) {
-                    it = interned_.insert(key.toString()).first;
-                }
-                keys_.push_back(*it);
-            });
-        }
-        const Collation& c = in.collation();
-        std::sort(keys_.begin(), keys_.end(),
-                  [&c](const QString& a, const QString& b) { return c.less(a, b); });
-        out.reserve(qsizetype(keys_.size()));
-        for (QString& k : keys_) {
-            out.add(std::move(k));  // equal neighbours are added once
-        }
-        return true;
-    }
-
-private:
-    bool byHost_;
-    const HostList* ignored_;
-    HostSet interned_;
-    std::vector<QString> keys_;
-};
-
 }  // namespace
 
 QString hostKey(QStringView host) {
@@ -234,6 +181,18 @@ QString hostKey(QStringView host) {
         host.chop(1);
     }
     return isPlainKey(host) ? host.toString() : slowKey(host);
+}
+
+QStringView urlHostKeyView(QStringView url, QString& scratch) {
+    const QStringView host = hostPart(url);
+    if (isPlainKey(host)) {
+        return host;
+    }
+    if (isPlainBehindWww(host)) {
+        return host.mid(4);
+    }
+    scratch = slowKey(host);
+    return scratch;
 }
 
 QString urlHostKey(QStringView url) {
@@ -362,9 +321,60 @@ QString hostListProblemText(const HostListFile& file, const QString& path, UiLan
     return lines.join(u'\n');
 }
 
+UrlReducer::UrlReducer(const LinkRules& rules)
+    : byHost_(rules.byHost),
+      ignored_(rules.ignored && !rules.ignored->empty() ? rules.ignored.get() : nullptr) {}
+
+bool UrlReducer::reduce(const SortedStrings& in, SortedStrings& out) {
+    if (!byHost_) {
+        if (!ignored_) {
+            return false;
+        }
+        qsizetype first = 0;
+        while (first < in.size() && !ignored_->matchesUrl(in.text(first))) {
+            ++first;
+        }
+        if (first == in.size()) {
+            return false;
+        }
+        out.reserve(in.size() - 1);
+        for (qsizetype i = 0; i < in.size(); ++i) {
+            if (i != first && (i < first || !ignored_->matchesUrl(in.text(i)))) {
+                out.add(in.text(i));
+            }
+        }
+        return true;
+    }
+    keys_.clear();
+    for (const auto& line : in) {
+        withUrlKey(line.text, [&](QStringView key) {
+            if (ignored_ && ignored_->matchesKey(key)) {
+                return;
+            }
+            if (key.isEmpty()) {
+                keys_.push_back(line.text);  // no host: the URL stands for itself
+                return;
+            }
+            auto it = interned_.find(key);
+            if (it == interned_.end()) {
+                it = interned_.insert(key.toString()).first;
+            }
+            keys_.push_back(*it);
+        });
+    }
+    const Collation& c = in.collation();
+    std::sort(keys_.begin(), keys_.end(),
+              [&c](const QString& a, const QString& b) { return c.less(a, b); });
+    out.reserve(qsizetype(keys_.size()));
+    for (QString& k : keys_) {
+        out.add(std::move(k));  // equal neighbours are added once
+    }
+    return true;
+}
+
 SortedStrings reducedUrls(const SortedStrings& urls, const LinkRules& rules) {
     SortedStrings out(urls.collation());
-    Reducer reducer(rules);
+    UrlReducer reducer(rules);
     return reducer.reduce(urls, out) ? out : urls;
 }
 
@@ -377,7 +387,7 @@ LinkWork::LinkWork(const WorkList& work, const LinkRules& rules) {
     const size_t n = work.size();
     std::vector<std::unique_ptr<TSerpEntry>> made(n);
     auto part = [&](size_t begin, size_t end) {
-        Reducer reducer(rules);
+        UrlReducer reducer(rules);
         for (size_t i = begin; i < end; ++i) {
             const TSerpEntry* e = work[i].entry;
             if (!e) {

@@ -27,6 +27,9 @@ namespace kelvara {
 QString urlHostKey(QStringView url);
 // The same for a host name on its own.
 QString hostKey(QStringView host);
+// The host key of a URL without making a string where the URL holds it as written: a view into
+// the URL, else into `scratch` (which then holds the key).
+QStringView urlHostKeyView(QStringView url, QString& scratch);
 
 struct StringViewHash {
     using is_transparent = void;
@@ -103,6 +106,20 @@ struct LinkRules {
     bool byHost = false;                      // compare hosts instead of whole URLs
 
     bool active() const { return byHost || (ignored && !ignored->empty()); }
+};
+
+// Reduces one URL list at a time (see reducedUrls), keeping the host keys it has made for reuse.
+class UrlReducer {
+public:
+    explicit UrlReducer(const LinkRules& rules);
+    // Fills `out` (empty, of the input's collation) and returns true when the list changes.
+    bool reduce(const SortedStrings& in, SortedStrings& out);
+
+private:
+    bool byHost_;
+    const HostList* ignored_;
+    HostSet interned_;
+    std::vector<QString> keys_;
 };
 
 // The URL list a query has under the rules, in the collation's order, each item once: URLs on

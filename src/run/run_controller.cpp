@@ -231,9 +231,8 @@ void RunController::ResetWorkList() {
 }
 
 void RunController::StartGroupingThread() {
-    linkWork_ = LinkWork(FWorkList.lines, request_.links);
-    FGroupingThread = std::make_unique<TGroupingThread>(linkWork_.lines(), FGroups,
-                                                        request_.hardMethod, request_.threshold);
+    FGroupingThread = std::make_unique<TGroupingThread>(
+        FWorkList.lines, FGroups, request_.hardMethod, request_.threshold, request_.links);
     progress_.setCaption(GetMessageText(Msg::ClusteringCaption, language_));
     progress_.setExplanation(GetMessageText(Msg::ClusteringExplanation, language_));
     progress_.setButtonCaption(GetMessageText(Msg::Cancel, language_));
@@ -251,7 +250,6 @@ void RunController::StopGroupingThread() {
     FGroupingThread->Terminate();
     FGroupingThread->WaitFor();
     FGroupingThread.reset();
-    linkWork_.clear();
     ProcessTimer.stop();
 }
 

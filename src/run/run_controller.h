@@ -85,6 +85,9 @@ public:
     // Stops a fetch still running and puts what it fetched into the store; empties the run.
     void ResetWorkList();
     void StopGroupingThread();
+    // The queries of the run with their entries; while clustersBuilt is handled, those of the
+    // run that built the clusters.
+    const WorkList& runLines() const { return FWorkList.lines; }
 
     // Where the store is saved at the end of every fetch phase (finished, failed or cancelled)
     // and about once a minute while a long fetch goes on; none: not saved by the run.
@@ -129,7 +132,6 @@ private:
 
     RunPlan plan_;  // the queries a fetch asks, and where their answers go
     RunWork FWorkList;
-    LinkWork linkWork_;  // the work as the engine sees it under the request's link rules
     TStringListDynArray FGroups;
     std::vector<TYandexThreadRec> FYandexThreads;
     std::unique_ptr<TGroupingThread> FGroupingThread;

@@ -206,8 +206,13 @@ std::optional<ClusterList> clusterWork(const WorkList& work, bool hardMethod, in
 std::optional<ClusterList> clusterWork(const WorkList& work, const LinkRules& rules,
                                        bool hardMethod, int threshold, GroupingProgress& progress,
                                        const std::function<bool()>& stopRequested) {
-    const LinkWork reduced(work, rules);
-    return clusterWork(reduced.lines(), hardMethod, threshold, progress, stopRequested);
+    TStringListDynArray groups;
+    runGrouping(work, groups, hardMethod, threshold, progress, stopRequested, Collation::program(),
+                rules);
+    if (progress.FStatus.load() != gsSuccess) {
+        return std::nullopt;
+    }
+    return assembleClusters(groups);
 }
 
 }  // namespace kelvara

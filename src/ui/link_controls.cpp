@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QHash>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -189,30 +190,47 @@ LinkRules LinkControls::startRun(bool hardMethod, int threshold) {
     return rules_;
 }
 
-void LinkControls::runFinished(const ClusterList& clusters, const ResultStore* store) {
+void LinkControls::runFinished(const ClusterList& clusters, const ResultStore* store,
+                               const WorkList* runLines) {
     last_ = pending_;
     last_->store = store;
     for (const Cluster& c : clusters) {
         last_->phrases.append(c.phrases);
     }
-    graph_.reset();
+    std::erase_if(retired_, [](const auto& b) { return b->ready(); });
+    if (build_) {
+        retired_.push_back(std::move(build_));
+    }
+    if (store) {
+        // A phrase is the text of a run's line: its first line's entry is the store's entry of
+        // that text. The store is searched only for what the lines do not tell (a search of a
+        // large store in the user's collation is slow: 100,000 of them take about half a second).
+        QHash<QString, TSerpEntry*> entryOf;
+        if (runLines) {
+            entryOf.reserve(qsizetype(runLines->size()));
+            for (const WorkLine& line : *runLines) {
+                if (line.entry && !entryOf.contains(line.text)) {
+                    entryOf.insert(line.text, line.entry);
+                }
+            }
+        }
+        WorkList work;
+        work.reserve(size_t(last_->phrases.size()));
+        for (const QString& p : last_->phrases) {
+            TSerpEntry* entry = entryOf.value(p);
+            work.push_back({p, entry ? entry : findEntry(*store, p)});
+        }
+        build_ = std::make_unique<LinkGraphBuild>(work, last_->rules, last_->threshold,
+                                                  last_->hardMethod);
+    }
     markWeakLinks();
 }
 
 const LinkGraph* LinkControls::graph() {
-    if (!last_ || !last_->store) {
+    if (!last_ || !build_) {
         return nullptr;
     }
-    if (!graph_) {
-        WorkList work;
-        work.reserve(size_t(last_->phrases.size()));
-        for (const QString& p : last_->phrases) {
-            work.push_back({p, findEntry(*last_->store, p)});
-        }
-        const LinkWork reduced(work, last_->rules);
-        graph_ = std::make_unique<LinkGraph>(reduced.lines(), last_->threshold, last_->hardMethod);
-    }
-    return graph_.get();
+    return &build_->graph();
 }
 
 WhyTogether LinkControls::whyTogether(const QString& a, const QString& b) {

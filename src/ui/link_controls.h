@@ -71,9 +71,13 @@ public:
 
     // A run starts: its rules (kept for the answers about it).
     LinkRules startRun(bool hardMethod, int threshold);
-    // Its tree was built from these clusters over this store.
-    void runFinished(const ClusterList& clusters, const ResultStore* store);
-    // The answer about two phrases of the last run (the link graph is made on the first ask).
+    // Its tree was built from these clusters over this store: the link graph of the run is made
+    // on a thread of its own from here on. The run's lines, when given, name each phrase's entry
+    // without a search of the store.
+    void runFinished(const ClusterList& clusters, const ResultStore* store,
+                     const WorkList* runLines = nullptr);
+    // The answer about two phrases of the last run (waits for the link graph if it is not made
+    // yet).
     WhyTogether whyTogether(const QString& a, const QString& b);
     // Opens the window for the two selected phrases.
     void showWhyTogether();
@@ -102,7 +106,9 @@ private:
     };
     LastRun pending_;
     std::optional<LastRun> last_;
-    std::unique_ptr<LinkGraph> graph_;
+    std::unique_ptr<LinkGraphBuild> build_;
+    // Graphs of earlier runs still being made: let go of once made (or at the end).
+    std::vector<std::unique_ptr<LinkGraphBuild>> retired_;
 };
 
 }  // namespace kelvara

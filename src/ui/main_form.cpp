@@ -322,7 +322,7 @@ void TfrmMainForm::BuildClusterTree(const ClusterList& clusters) {
     treeRegion_ = runRegion_;
     // One step of its own: undo brings the edited tree back.
     replaceTree(&undoStack_, model_, vdtList, clusters, &FGlobalList.of(treeRegion_));
-    links_->runFinished(clusters, model_.resultStore());
+    links_->runFinished(clusters, model_.resultStore(), &controller_->runLines());
     ui->lbCountText->setText(model_.countText());
     ui->Button4->setEnabled(true);
     writeRecovery();  // a run's result is worth keeping at once

@@ -119,3 +119,36 @@ TEST(WeakestLink, ThePhrasesWhoseRemovalSplitsAClusterAreFound) {
     EXPECT_EQ(closed.articulationPoints(all), std::vector<int>{});
     EXPECT_EQ(closed.articulationPoints(all, 4), std::nullopt);
 }
+
+// The graph is made on another thread from copies taken at the start: the entries may change or
+// go away meanwhile. Results that differ only in letter case are one result, in ASCII and in
+// other scripts alike.
+TEST(LinkGraphThread, TheGraphIsMadeFromTheListsAsTheyWereAtTheStart) {
+    std::vector<LineSpec> lines = chainOfThree();
+    lines[1].urls << u"http://сайт.рф/Путь"_qs;
+    lines[2].urls << u"http://сайт.рф/путь"_qs;
+    for (QString& url : lines[3].urls) {
+        url = url.toUpper();  // b's URLs in capitals
+    }
+    TestRun run = makeRun(lines, Collation::program());
+    const LinkGraphBuild build(run.work, LinkRules{}, 3, false);
+    const LinkGraphBuild ignoring(
+        run.work, LinkRules{std::make_shared<const HostList>(HostList::parse(u"site.ru")), false},
+        1, false);
+    for (auto& entry : run.entries) {
+        entry->Urls.clear();
+    }
+    run.entries.clear();
+
+    const WhyTogether w = build.graph().whyTogether(u"a", u"b");
+    EXPECT_TRUE(build.ready());
+    ASSERT_EQ(w.chain.size(), 3u);
+    EXPECT_EQ(w.shared, QStringList{u(100)});
+    EXPECT_EQ(w.chain[1].shared, (QStringList{u(4), u(5), u(6), u"http://сайт.рф/Путь"_qs}));
+    EXPECT_EQ(w.chain[2].shared.size(), 3);
+
+    const WhyTogether left = ignoring.graph().whyTogether(u"x", u"y");
+    EXPECT_EQ(left.shared, QStringList{u"http://сайт.рф/Путь"_qs});
+    EXPECT_TRUE(left.direct);
+    EXPECT_TRUE(ignoring.graph().whyTogether(u"a", u"x").shared.isEmpty());
+}

@@ -263,3 +263,72 @@ TEST(EngineDifferential, FilteredInputGivesTheReferenceAnswer) {
         }
     }
 }
+
+// The engine applies the rules itself while it reads the URLs; its groups must be those of the
+// engine on the reduced copies, whichever way it makes its URL ids (fingerprints for ASCII
+// texts, ranking once a key is not ASCII).
+TEST(EngineDifferential, RulesAppliedInsideTheEngineGiveTheReducedListsAnswer) {
+    const char* env = std::getenv("KELVARA_DIFF_CASES");
+    const int cases = env ? std::max(1, std::atoi(env)) : 300;
+    const QStringList hostLines = {u"s0.ru"_qs, u"*.s1.ru"_qs, u"www.s2.ru"_qs,
+                                   u"*.ru"_qs,  u"q.ru"_qs,    u"сайт1.рф"_qs};
+    // Another spelling of a URL's host, the same for every occurrence of the URL.
+    auto respell = [](const QString& url) {
+        switch (qHash(url) % 5) {
+            case 0:
+                return QString(url).replace(u"http://s"_qs, u"http://www.s"_qs);
+            case 1:
+                return QString(url).replace(u"http://s"_qs, u"HTTP://WWW.S"_qs);
+            case 2:
+                return QString(url).replace(u"http://"_qs, QString());  // no scheme
+            default:
+                return url;
+        }
+    };
+    for (int n = 0; n < cases; ++n) {
+        const std::uint64_t seed = 9100 + std::uint64_t(n);
+        std::mt19937_64 rng(seed);
+        RandomShape shape;
+        shape.nonAsciiUrls = n % 4 == 3;
+        std::vector<LineSpec> lines = randomLines(rng, shape);
+        for (LineSpec& line : lines) {
+            for (QString& u : line.urls) {
+                u = respell(u);
+            }
+        }
+        QStringList chosen;
+        for (const QString& h : hostLines) {
+            if (rng() % 3 == 0) {
+                chosen << h;
+            }
+        }
+        const LinkRules rules{hosts(chosen.join(u'\n')), rng() % 2 == 0};
+        const int k = 1 + int(rng() % 4);
+        const Collation& c = n % 5 == 4 ? russian() : Collation::program();
+        for (bool hard : {false, true}) {
+            TestRun a = makeRun(lines, c);
+            TestRun b = makeRun(lines, c);
+            const LinkWork reduced(a.work, rules);
+            TStringListDynArray ga, gb;
+            GroupingProgress pa, pb;
+            runGrouping(reduced.lines(), ga, hard, k, pa, {}, c);
+            runGrouping(b.work, gb, hard, k, pb, {}, c, rules);
+            const std::string where = "seed " + std::to_string(seed) + (hard ? " hard" : " soft") +
+                                      " k=" + std::to_string(k) + " hosts " +
+                                      chosen.join(u' ').toStdString() +
+                                      (rules.byHost ? " by host" : " by url") + "\n" + dump(lines);
+            ASSERT_EQ(pb.FStatus.load(), gsSuccess) << where;
+            ASSERT_EQ(ga.size(), gb.size()) << where;
+            for (size_t g = 0; g < ga.size(); ++g) {
+                ASSERT_EQ(bool(ga[g]), bool(gb[g])) << where;
+                if (ga[g]) {
+                    ASSERT_EQ(*ga[g], *gb[g]) << where;
+                }
+            }
+            // The entries keep every URL.
+            for (size_t e = 0; e < a.entries.size(); ++e) {
+                ASSERT_EQ(b.entries[e]->Urls.texts(), a.entries[e]->Urls.texts()) << where;
+            }
+        }
+    }
+}
