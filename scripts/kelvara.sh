@@ -4,7 +4,10 @@
 #   scripts/kelvara.sh test   install what is missing, build, run every test; with
 #                             KELVARA_SANITIZERS=1 (CI sets it) also under AddressSanitizer +
 #                             UndefinedBehaviorSanitizer, the thread tests under ThreadSanitizer,
-#                             and each fuzz target for a short time when clang is there
+#                             and each fuzz target for a short time when clang is there; with
+#                             KELVARA_WINDOWS=1 also the Windows stage below
+#   scripts/kelvara.sh windows cross-build for Windows, test under Wine, write kelvara-win64.zip
+#                             (scripts/windows.sh; the first run builds Qt and takes long)
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
@@ -69,9 +72,17 @@ case "$MODE" in
                 bash scripts/fuzz.sh "${KELVARA_FUZZ_SECONDS:-30}"
             fi
         fi
+        if [ "${KELVARA_WINDOWS:-0}" = 1 ]; then
+            echo "== The Windows build under Wine"
+            KELVARA_BUILD_DIR=$BUILD bash scripts/windows.sh
+        fi
+        ;;
+    windows)
+        build "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo  # the Linux export to compare with
+        KELVARA_BUILD_DIR=$BUILD exec bash scripts/windows.sh
         ;;
     *)
-        echo "usage: $0 run|test" >&2
+        echo "usage: $0 run|test|windows" >&2
         exit 2
         ;;
 esac

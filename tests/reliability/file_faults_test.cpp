@@ -185,9 +185,11 @@ TEST(FileFaults, AlwaysFullDeviceIsReportedAndNotReplaced) {
             GTEST_SKIP() << "no device node like /dev/full: " << whyNot.toStdString();
         }
         expectClearError(file.write(path), path);
+#ifndef Q_OS_WIN  // makeFullDevice always says why not there
         struct stat st {};
         ASSERT_EQ(lstat(QFile::encodeName(path).constData(), &st), 0);
         EXPECT_TRUE(S_ISCHR(st.st_mode)) << "the device was replaced";
+#endif
     }
 }
 
