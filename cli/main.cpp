@@ -12,6 +12,7 @@
 #include <memory>
 
 #ifdef Q_OS_WIN
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 #else
@@ -44,6 +45,11 @@ void catchStopSignals() {
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
+// The CSV goes out byte for byte: in text mode the C library would turn its CR LF into CR CR LF.
+void binaryStdout() {
+    _setmode(_fileno(stdout), _O_BINARY);
+}
+
 bool stdoutIsTerminal() {
     return _isatty(_fileno(stdout)) != 0;
 }
@@ -67,6 +73,8 @@ void catchStopSignals() {
 bool stdoutIsTerminal() {
     return isatty(STDOUT_FILENO) == 1;
 }
+
+void binaryStdout() {}
 #endif
 
 }  // namespace
@@ -85,6 +93,7 @@ int main(int argc, char** argv) {
     env.fetch = kelvara::serviceFetcher(search);
     env.stop = &stopRequested;
     env.outputIsTerminal = stdoutIsTerminal();
+    binaryStdout();
     env.writeOut = [](QByteArrayView bytes) {
         return std::fwrite(bytes.data(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size()) &&
                std::fflush(stdout) == 0;

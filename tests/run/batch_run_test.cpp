@@ -596,7 +596,7 @@ TEST(BatchRun, BadInputFilesExitTwoNamingTheFile) {
         {"bom.csv", "\xEF\xBB\xBFQuery;URL [Yandex]\r\n;http://a.ru/\r\n", u"no query row"},
         {"lf.csv", "Query;URL [Yandex]\nq;\n;http://a.ru/\n", u"LF"},
         {"header.csv", "Query;URL [Yandex]\r\n;http://a.ru/\r\n", u"no query row"},
-        {"nul.csv", QByteArray("\0\0\0;\0\r\n\0", 8), u"not a text file"},
+        {"zeros.csv", QByteArray("\0\0\0;\0\r\n\0", 8), u"not a text file"},
     };
     for (const Case& c : cases) {
         const QString path = dir.write(QString::fromLatin1(c.name), c.bytes);
