@@ -3,7 +3,7 @@
 # kelvara-win64.zip. Called as `scripts/kelvara.sh windows`.
 #
 # Debian has no Qt for Windows, so the first run builds what the program links from Debian's own
-# source packages (Qt 6.4.2 Core/Gui/Widgets/Test, libcurl with the Windows TLS backend,
+# source packages (Qt 6.4.2 Core/Gui/Widgets/Test, zlib, libcurl with the Windows TLS backend,
 # pugixml; OpenSSL only for the tests' loopback double, never shipped) and keeps it in
 # $KELVARA_WIN_CACHE (default ~/.cache/kelvara-win64), outside the repository; later runs reuse it.
 #   KELVARA_WIN_CACHE   where the cross toolchain lives
@@ -42,7 +42,7 @@ mark_step() { mkdir -p "$CACHE/stamps"; touch "$CACHE/stamps/$1"; }
 
 # apt-get source through a sources folder of our own: the machine's apt sources with their type
 # switched to source packages. The machine's own apt configuration is left as it was.
-SOURCE_PACKAGES=(qt6-base curl pugixml openssl cpp-httplib)
+SOURCE_PACKAGES=(qt6-base zlib curl pugixml openssl cpp-httplib)
 
 fetch_sources() {
     local pkg missing=()
@@ -125,14 +125,28 @@ build_qtbase() {
     mark_step qtbase
 }
 
+# zlib, for answers the service sends compressed (as the Linux build's libcurl takes them).
+# Linked into libcurl statically: Debian's source has no resource file for the DLL.
+build_zlib() {
+    done_step zlib && return 0
+    local b=$CACHE/build/zlib
+    cmake -S "$(srcdir zlib)" -B "$b" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$CACHE/mingw.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DCMAKE_POSITION_INDEPENDENT_CODE=ON >/dev/null
+    cmake --build "$b" -j "$JOBS" --target zlibstatic
+    mkdir -p "$PREFIX/include" "$PREFIX/lib"
+    cp "$(srcdir zlib)/zlib.h" "$b/zconf.h" "$PREFIX/include/"
+    cp "$b/libzlibstatic.a" "$PREFIX/lib/libz.a"
+    mark_step zlib
+}
+
 build_curl() {
-    done_step curl && return 0
+    done_step curl-zlib && return 0
     # Schannel: the system's TLS and certificate store, so no OpenSSL is shipped.
     cmake_cross curl "$(srcdir curl)" -DBUILD_SHARED_LIBS=ON -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF \
         -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_DISABLE_LDAP=ON -DUSE_LIBIDN2=OFF \
-        -DCURL_USE_LIBSSH2=OFF -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF \
+        -DCURL_USE_LIBSSH2=OFF -DCURL_ZLIB=ON -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF \
         -DENABLE_MANUAL=OFF -DCURL_CA_PATH=none -DCURL_CA_BUNDLE=none
-    mark_step curl
+    mark_step curl-zlib
 }
 
 build_pugixml() {
@@ -171,6 +185,7 @@ toolchain() {
     write_toolchain
     local start=$SECONDS
     build_qtbase
+    build_zlib
     build_curl
     build_pugixml
     build_gtest
