@@ -6,10 +6,7 @@
 #include <QUrl>
 
 #ifdef Q_OS_WIN
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "core/windows_api.h"
 
 #include <shellapi.h>
 #endif
