@@ -1,6 +1,7 @@
 #include "ui/tree_images.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QHash>
 #include <QIconEngine>
@@ -92,11 +93,14 @@ QIcon TreeImages::icon(int index) {
         loaded[size_t(index)] = true;
         initTreeImages();
 #ifdef KELVARA_TREE_IMAGES_PNG
-        // Rendered beforehand at each size the tree and its menu ask for.
-        for (int size : {16, 20, 24, 32, 40, 48, 64}) {
-            const QString path = QStringLiteral(":/tree_images/%1_%2.png").arg(index).arg(size);
-            if (QFile::exists(path)) {
-                icons[size_t(index)].addFile(path, QSize(size, size));
+        // Rendered beforehand, "<index>_<size>.png", at the sizes the build chose.
+        const QDir images(QStringLiteral(":/tree_images"));
+        const QString prefix = QString::number(index) + u'_';
+        for (const QString& name :
+             images.entryList({prefix + QStringLiteral("*.png")}, QDir::Files)) {
+            const int size = name.sliced(prefix.size()).chopped(4).toInt();
+            if (size > 0) {
+                icons[size_t(index)].addFile(images.filePath(name), QSize(size, size));
             }
         }
 #else
