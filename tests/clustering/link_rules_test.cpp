@@ -189,9 +189,22 @@ TEST(IgnoredHosts, AMillionLinesAreRead) {
     EXPECT_FALSE(list.matchesUrl(u"http://h999.ru/"));
 }
 
-// The engine and the line-by-line reference, each on the lists as the rules reduce them, give
-// the same answer; the reduced lists are what the rules say; the entries themselves keep every
-// URL.
+// About a third of the host lines, and host matching on or off, drawn from the case's generator.
+struct RandomRules {
+    QStringList chosen;  // for the failure message
+    LinkRules rules;
+};
+RandomRules randomRules(std::mt19937_64& rng, const QStringList& hostLines) {
+    QStringList chosen;
+    for (const QString& h : hostLines) {
+        if (rng() % 3 == 0) {
+            chosen << h;
+        }
+    }
+    LinkRules rules{hosts(chosen.join(u'\n')), rng() % 2 == 0};
+    return {chosen, std::move(rules)};
+}
+
 TEST(EngineDifferential, FilteredInputGivesTheReferenceAnswer) {
     const char* env = std::getenv("KELVARA_DIFF_CASES");
     const int cases = env ? std::max(1, std::atoi(env)) : 300;
@@ -202,13 +215,7 @@ TEST(EngineDifferential, FilteredInputGivesTheReferenceAnswer) {
         const std::uint64_t seed = 7700 + std::uint64_t(n);
         std::mt19937_64 rng(seed);
         const std::vector<LineSpec> lines = randomLines(rng, RandomShape{});
-        QStringList chosen;
-        for (const QString& h : hostLines) {
-            if (rng() % 3 == 0) {
-                chosen << h;
-            }
-        }
-        const LinkRules rules{hosts(chosen.join(u'\n')), rng() % 2 == 0};
+        const auto [chosen, rules] = randomRules(rng, hostLines);
         const int k = 1 + int(rng() % 4);
         const Collation& c = n % 3 == 2 ? russian() : Collation::program();
         for (bool hard : {false, true}) {
@@ -296,13 +303,7 @@ TEST(EngineDifferential, RulesAppliedInsideTheEngineGiveTheReducedListsAnswer) {
                 u = respell(u);
             }
         }
-        QStringList chosen;
-        for (const QString& h : hostLines) {
-            if (rng() % 3 == 0) {
-                chosen << h;
-            }
-        }
-        const LinkRules rules{hosts(chosen.join(u'\n')), rng() % 2 == 0};
+        const auto [chosen, rules] = randomRules(rng, hostLines);
         const int k = 1 + int(rng() % 4);
         const Collation& c = n % 5 == 4 ? russian() : Collation::program();
         for (bool hard : {false, true}) {
