@@ -254,20 +254,11 @@ void whyBench(const datagen::Params& base, qsizetype queries) {
     // The window names each phrase's entry through the run's lines (the store's search, in the
     // user's collation, is timed beside it).
     t.restart();
-    QHash<QString, TSerpEntry*> entryOf;
-    entryOf.reserve(qsizetype(r.work.size()));
-    for (const WorkLine& line : r.work) {
-        if (!entryOf.contains(line.text)) {
-            entryOf.insert(line.text, line.entry);
-        }
-    }
-    WorkList phrases;
-    phrases.reserve(r.work.size());
+    QStringList names;
     for (const Cluster& c : clusters) {
-        for (const QString& phrase : c.phrases) {
-            phrases.push_back({phrase, entryOf.value(phrase)});
-        }
+        names.append(c.phrases);
     }
+    const WorkList phrases = phraseLines(names, &r.work, store);
     const double lookup = double(t.nsecsElapsed()) / 1e6;
     t.restart();
     qsizetype found = 0;

@@ -9,6 +9,26 @@
 
 namespace kelvara {
 
+WorkList phraseLines(const QStringList& phrases, const WorkList* runLines,
+                     const ResultStore& store) {
+    QHash<QString, TSerpEntry*> entryOf;
+    if (runLines) {
+        entryOf.reserve(qsizetype(runLines->size()));
+        for (const WorkLine& line : *runLines) {
+            if (line.entry && !entryOf.contains(line.text)) {
+                entryOf.insert(line.text, line.entry);
+            }
+        }
+    }
+    WorkList work;
+    work.reserve(size_t(phrases.size()));
+    for (const QString& p : phrases) {
+        TSerpEntry* entry = entryOf.value(p);
+        work.push_back({p, entry ? entry : findEntry(store, p)});
+    }
+    return work;
+}
+
 namespace {
 
 // Results are told apart as toCaseFolded() tells them apart. An ASCII text folds to its ASCII

@@ -81,6 +81,13 @@ private:
     std::vector<QString> itemTexts_;
 };
 
+// The run's phrases as lines with their entries. A phrase is the text of a run's line, so its
+// first line's entry is the store's entry of that text; the store is searched only for what the
+// lines do not tell (a search of a large store in the user's collation is slow: 100,000 of them
+// take about half a second).
+WorkList phraseLines(const QStringList& phrases, const WorkList* runLines,
+                     const ResultStore& store);
+
 // The link graph of a run, made on a thread of its own as soon as the run is over, so that the
 // first question about the run finds it made. The phrases' result lists are copied when it
 // starts (a copy shares the texts), since the store may change while the graph is made.

@@ -9,7 +9,6 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QDialogButtonBox>
-#include <QHash>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -202,24 +201,7 @@ void LinkControls::runFinished(const ClusterList& clusters, const ResultStore* s
         retired_.push_back(std::move(build_));
     }
     if (store) {
-        // A phrase is the text of a run's line: its first line's entry is the store's entry of
-        // that text. The store is searched only for what the lines do not tell (a search of a
-        // large store in the user's collation is slow: 100,000 of them take about half a second).
-        QHash<QString, TSerpEntry*> entryOf;
-        if (runLines) {
-            entryOf.reserve(qsizetype(runLines->size()));
-            for (const WorkLine& line : *runLines) {
-                if (line.entry && !entryOf.contains(line.text)) {
-                    entryOf.insert(line.text, line.entry);
-                }
-            }
-        }
-        WorkList work;
-        work.reserve(size_t(last_->phrases.size()));
-        for (const QString& p : last_->phrases) {
-            TSerpEntry* entry = entryOf.value(p);
-            work.push_back({p, entry ? entry : findEntry(*store, p)});
-        }
+        const WorkList work = phraseLines(last_->phrases, runLines, *store);
         build_ = std::make_unique<LinkGraphBuild>(work, last_->rules, last_->threshold,
                                                   last_->hardMethod);
     }
